@@ -1,0 +1,9 @@
+#include <windows.h>
+
+#include "app/switches.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    // The runtime's view of the command line drops element 0; the walk tests the program path too.
+    return static_cast<int>(RunCommandLine(GetCommandLineW()));
+}

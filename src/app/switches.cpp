@@ -1,0 +1,103 @@
+#include "app/switches.h"
+
+#include <shellapi.h>
+
+#include "app/exit_codes.h"
+#include "features/rotation.h"
+#include "features/suite_programs.h"
+#include "support/unique.h"
+
+namespace
+{
+WalkStep NotBuiltYet(const wchar_t*)
+{
+    // not built yet: the chore of this row has not been written; it ends the walk without claiming success.
+    return EndWith(kExitNoChoreResult);
+}
+
+const SwitchRow kSwitchTable[] = {
+    {SwitchId::Pop, {L"/POP", L"/pop", L"-POP", L"-pop"}, MatchRule::Exact,
+     [](const wchar_t*) {
+         LaunchToastProgram();
+         return EndWith(kExitNoChoreResult);
+     }},
+    {SwitchId::UpdateDriver, {L"/UPDATEDRIVER", L"UPDATEDRIVER", L"-UPDATEDRIVER"}, MatchRule::Exact, NotBuiltYet},
+    {SwitchId::DeleteDriverBySettings,
+     {L"/DELETEDRIVERBYSETTINGS", L"DELETEDRIVERBYSETTINGS", L"-DELETEDRIVERBYSETTINGS"}, MatchRule::Exact,
+     NotBuiltYet},
+    {SwitchId::FlyDriver, {L"/FLYDRIVER", L"/flydriver", L"-FLYDRIVER", L"-flydriver"}, MatchRule::Exact, NotBuiltYet},
+    {SwitchId::InstallSvr, {L"/INSTALLSVR", L"/installsvr", L"-INSTALLSVR", L"-installsvr"}, MatchRule::Exact,
+     NotBuiltYet},
+    {SwitchId::PhoneCompanion, {L"/PHONECOMPANION", L"-PHONECOMPANION"}, MatchRule::Exact,
+     [](const wchar_t*) { return Continue(); }},
+    {SwitchId::SetRotationOpen, {L"/setrotationopen", L"/SETROTATIONOPEN", L"-setrotationopen", L"-SETROTATIONOPEN"},
+     MatchRule::Exact, [](const wchar_t*) { return EndWith(RunSetRotationChore(1)); }},
+    {SwitchId::SetRotationClose,
+     {L"/setrotationclose", L"/SETROTATIONCLOSE", L"-setrotationclose", L"-SETROTATIONCLOSE"}, MatchRule::Exact,
+     [](const wchar_t*) { return EndWith(RunSetRotationChore(0)); }},
+    {SwitchId::FViewOn, {L"/fviewon", L"/FVIEWON", L"-fviewon", L"-FVIEWON"}, MatchRule::Exact, NotBuiltYet},
+    {SwitchId::FViewGet, {L"/fviewget", L"/FVIEWGET", L"-fviewget", L"-FVIEWGET"}, MatchRule::Exact, NotBuiltYet},
+    {SwitchId::FViewWait, {L"/fviewwait", L"/FVIEWWAIT", L"-fviewwait", L"-FVIEWWAIT"}, MatchRule::Exact, NotBuiltYet},
+    {SwitchId::FViewOff, {L"/fviewoff", L"/FVIEWOFF", L"-fviewoff", L"-FVIEWOFF"}, MatchRule::Exact, NotBuiltYet},
+    {SwitchId::IsSupportFView, {L"/issupportfview", L"/ISSUPPORTFVIEW", L"-issupportfview", L"-ISSUPPORTFVIEW"},
+     MatchRule::Exact, NotBuiltYet},
+    {SwitchId::Qmx, {L"/qmx", L"-qmx", L"/QMX", L"-QMX"}, MatchRule::Contains, NotBuiltYet},
+    {SwitchId::CloseSettings, {L"/closesettings", L"/CLOSESETTINGS", L"-closesettings", L"-CLOSESETTINGS"},
+     MatchRule::Exact,
+     [](const wchar_t*) {
+         CloseSettingsApplication();
+         return Continue();
+     }},
+    {SwitchId::RotationReg, {L"/rotationreg", L"/ROTATIONREG", L"-rotationreg", L"-ROTATIONREG"}, MatchRule::Exact,
+     [](const wchar_t*) { return EndWith(RunRotationWatchChore()); }},
+};
+
+bool Matches(const wchar_t* argument, const wchar_t* form, MatchRule rule)
+{
+    if (rule == MatchRule::Exact)
+        return wcscmp(argument, form) == 0;
+    return wcsstr(argument, form) != nullptr;
+}
+}  // namespace
+
+const SwitchRow* FindSwitch(const SwitchRow* table, size_t rows, const wchar_t* argument)
+{
+    for (size_t row = 0; row < rows; ++row)
+    {
+        for (const wchar_t* form : table[row].forms)
+        {
+            if (form != nullptr && Matches(argument, form, table[row].rule))
+                return &table[row];
+        }
+    }
+    return nullptr;
+}
+
+const SwitchRow* FindSwitch(const wchar_t* argument)
+{
+    return FindSwitch(kSwitchTable, ARRAYSIZE(kSwitchTable), argument);
+}
+
+UINT WalkArguments(int count, wchar_t* const* arguments, const SwitchRow* table, size_t rows)
+{
+    for (int index = 0; index < count; ++index)
+    {
+        const SwitchRow* row = FindSwitch(table, rows, arguments[index]);
+        if (row == nullptr)
+            continue;
+        const WalkStep step = row->chore(arguments[index]);
+        if (step.ends)
+            return step.exitCode;
+    }
+    return kExitNoChoreResult;
+}
+
+UINT RunCommandLine(const wchar_t* commandLine)
+{
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(commandLine, &count);
+    if (arguments == nullptr)
+        return kExitNoArguments;
+    UniqueLocal owner(arguments);
+    return WalkArguments(count, arguments, kSwitchTable, ARRAYSIZE(kSwitchTable));
+}

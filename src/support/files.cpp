@@ -1,0 +1,82 @@
+#include "support/files.h"
+
+#include <shlwapi.h>
+
+#include "support/compat.h"
+#include "support/unique.h"
+
+namespace
+{
+using GetFileVersionInfoSizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+using GetFileVersionInfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+using VerQueryValueFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+
+bool ReadFixedFileInfo(HMODULE versionDll, const wchar_t* path, FileVersion* version)
+{
+    const auto getSize = ProcAddress<GetFileVersionInfoSizeFn>(versionDll, "GetFileVersionInfoSizeW");
+    const auto getInfo = ProcAddress<GetFileVersionInfoFn>(versionDll, "GetFileVersionInfoW");
+    const auto query = ProcAddress<VerQueryValueFn>(versionDll, "VerQueryValueW");
+    if (getSize == nullptr || getInfo == nullptr || query == nullptr)
+        return false;
+    DWORD ignored = 0;
+    const DWORD size = getSize(path, &ignored);
+    if (size == 0)
+        return false;
+    UniqueLocal buffer(LocalAlloc(LMEM_FIXED, size));
+    if (!buffer || !getInfo(path, 0, size, buffer.get()))
+        return false;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!query(buffer.get(), L"\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr)
+        return false;
+    version->high = fixed->dwFileVersionMS;
+    version->low = fixed->dwFileVersionLS;
+    return true;
+}
+}  // namespace
+
+bool GetFileVersion(const wchar_t* path, FileVersion* version)
+{
+    if (path == nullptr)
+        return false;
+    // version.dll is not a KnownDLL: importing it would let a copy planted beside this elevated program load.
+    UniqueModule versionDll(LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!versionDll)
+        return false;
+    return ReadFixedFileInfo(versionDll.get(), path, version);
+}
+
+bool IsVersionOlder(const FileVersion& a, const FileVersion& b)
+{
+    if (a.high != b.high)
+        return a.high < b.high;
+    return a.low < b.low;
+}
+
+bool MyMoveFile(const wchar_t* source, const wchar_t* target)
+{
+    if (!PathFileExistsW(source))
+        return false;
+    if (PathFileExistsW(target))
+        SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
+    const DWORD attributes = GetFileAttributesW(source);
+    SetFileAttributesW(source, FILE_ATTRIBUTE_NORMAL);
+    if (!MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING))
+        return false;
+    SetFileAttributesW(target, attributes);
+    return true;
+}
+
+bool Is64BitWindows()
+{
+    UniqueModule kernel(LoadLibraryW(L"Kernel32.DLL"));
+    if (!kernel)
+        return PathFileExistsW(L"C:\\Program Files (x86)") != FALSE;
+    const auto isWow64Process = ProcAddress<IsWow64ProcessFn>(kernel.get(), "IsWow64Process");
+    if (isWow64Process == nullptr)
+        return false;
+    BOOL wow64 = FALSE;
+    isWow64Process(GetCurrentProcess(), &wow64);
+    return wow64 != FALSE;
+}

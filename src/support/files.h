@@ -1,0 +1,26 @@
+#pragma once
+// File versions, file replacement and the install-root decision.
+
+#include <windows.h>
+
+// The fixed file version of a version resource, held low word first as callers store it.
+struct FileVersion
+{
+    DWORD low;   // build (upper 16 bits), revision (lower 16 bits)
+    DWORD high;  // major (upper 16 bits), minor (lower 16 bits)
+};
+
+// Reads the fixed file version (not the product version) of `path`. On failure `version` is untouched.
+bool GetFileVersion(const wchar_t* path, FileVersion* version);
+
+// True when `a` is strictly older than `b`. Both words compare unsigned, so a major of 32768 or more is newer
+// than any smaller major.
+bool IsVersionOlder(const FileVersion& a, const FileVersion& b);
+
+// Renames `source` over `target` (no copy across volumes), replacing a read-only, hidden or system target; the
+// moved file keeps the attributes it had at `source`. False when the file is not at `target` afterwards; the
+// failed move's last-error code is then still current.
+bool MyMoveFile(const wchar_t* source, const wchar_t* target);
+
+// True on 64-bit Windows (this 32-bit process runs under WOW64).
+bool Is64BitWindows();
