@@ -92,12 +92,17 @@ UINT WalkArguments(int count, wchar_t* const* arguments, const SwitchRow* table,
     return kExitNoChoreResult;
 }
 
-UINT RunCommandLine(const wchar_t* commandLine)
+UINT WalkSplitArguments(wchar_t** arguments, int count)
 {
-    int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(commandLine, &count);
     if (arguments == nullptr)
         return kExitNoArguments;
     UniqueLocal owner(arguments);
     return WalkArguments(count, arguments, kSwitchTable, ARRAYSIZE(kSwitchTable));
+}
+
+UINT RunCommandLine(const wchar_t* commandLine)
+{
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(commandLine, &count);
+    return WalkSplitArguments(arguments, count);
 }

@@ -65,5 +65,8 @@ const SwitchRow* FindSwitch(const wchar_t* argument);
 // the result, otherwise 0.
 UINT WalkArguments(int count, wchar_t* const* arguments, const SwitchRow* table, size_t rows);
 
+// Walks the array that CommandLineToArgvW gave with the program's table and releases it; 10 when there is no array.
+UINT WalkSplitArguments(wchar_t** arguments, int count);
+
 // Splits `commandLine` and walks it with the program's table; 10 when it cannot be split.
 UINT RunCommandLine(const wchar_t* commandLine);

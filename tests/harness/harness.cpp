@@ -70,13 +70,25 @@ RunResult RunInstelix(const std::wstring& arguments, DWORD timeoutMs)
 }
 
 Child::Child(const std::wstring& application, const std::wstring& commandLine)
-    : process_(Start(application, commandLine, &id_))
 {
+    process_ = Start(application, commandLine, &id_);
 }
 
 Child::Child(Child&& other) noexcept : process_(other.process_), id_(other.id_)
 {
     other.process_ = nullptr;
+}
+
+Child& Child::operator=(Child&& other) noexcept
+{
+    if (this != &other)
+    {
+        Kill();
+        process_ = other.process_;
+        id_ = other.id_;
+        other.process_ = nullptr;
+    }
+    return *this;
 }
 
 Child::~Child()

@@ -38,7 +38,7 @@ public:
     Child(const std::wstring& application, const std::wstring& commandLine);
     ~Child();
     Child(Child&& other) noexcept;
-    Child& operator=(Child&&) = delete;
+    Child& operator=(Child&& other) noexcept;
     bool Running() const;
     DWORD Id() const { return id_; }
     // Waits up to `timeoutMs`; true with `exitCode` when it ended.

@@ -13,13 +13,21 @@ detached() { setsid "$@" </dev/null >/dev/null 2>&1; }
 case $action in
 up)
     export WINEARCH=$3
-    if [ ! -f "$dir/.instelix-booted" ] || [ "$(cat "$dir/.instelix-booted")" != "$WINEARCH" ]; then
+    # Bump when the boot steps change, so that kept prefixes are booted again.
+    stamp="$WINEARCH 2"
+    if [ ! -f "$dir/.instelix-booted" ] || [ "$(cat "$dir/.instelix-booted")" != "$stamp" ]; then
         wineserver -k 2>/dev/null || true
         rm -rf "$dir"
         mkdir -p "$(dirname "$dir")"
         detached wineboot -i
+        # A crashing program must end instead of waiting for a debugger that nobody will use.
+        for view in 32 64; do
+            [ "$WINEARCH" = win32 ] && [ $view = 64 ] && continue
+            detached wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f \
+                /reg:$view || true
+        done
         detached wineserver -w
-        echo "$WINEARCH" >"$dir/.instelix-booted"
+        echo "$stamp" >"$dir/.instelix-booted"
     fi
     # Real Windows has these folders; a fresh Wine prefix lacks them in the 32-bit system folder.
     sys32=$dir/drive_c/windows/system32
