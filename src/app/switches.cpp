@@ -1,6 +1,7 @@
 #include "app/switches.h"
 
 #include <shellapi.h>
+#include <wchar.h>
 
 #include "app/exit_codes.h"
 #include "features/rotation.h"
