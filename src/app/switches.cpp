@@ -6,6 +6,7 @@
 #include "app/exit_codes.h"
 #include "features/rotation.h"
 #include "features/suite_programs.h"
+#include "service/hotspot_service.h"
 #include "support/unique.h"
 
 namespace
@@ -28,7 +29,7 @@ const SwitchRow kSwitchTable[] = {
      NotBuiltYet},
     {SwitchId::FlyDriver, {L"/FLYDRIVER", L"/flydriver", L"-FLYDRIVER", L"-flydriver"}, MatchRule::Exact, NotBuiltYet},
     {SwitchId::InstallSvr, {L"/INSTALLSVR", L"/installsvr", L"-INSTALLSVR", L"-installsvr"}, MatchRule::Exact,
-     NotBuiltYet},
+     [](const wchar_t*) { return EndWith(InstallHotspotService() ? kExitChoreDone : kExitNoChoreResult); }},
     {SwitchId::PhoneCompanion, {L"/PHONECOMPANION", L"-PHONECOMPANION"}, MatchRule::Exact,
      [](const wchar_t*) { return Continue(); }},
     {SwitchId::SetRotationOpen, {L"/setrotationopen", L"/SETROTATIONOPEN", L"-setrotationopen", L"-SETROTATIONOPEN"},
