@@ -135,24 +135,16 @@ TEST_F(AcpiDriver, UpdateRunsTheMachinesInstallerOnlyWhenTheDriverNeedsIt)
     const Case cases[] = {
         {"no driver service: install only", nullptr, kOem12.c_str(), V(1, 0, 0, 0), V(2, 0, 0, 0), 1,
          {DpinstInstall()}, {Wdreg(L"install")}, false},
-        {"no driver service, no files", nullptr, nullptr, kMissing, kMissing, 1, {DpinstInstall()},
-         {Wdreg(L"install")}, false},
         {"installed older", L"AcpiQrx", kOem12.c_str(), V(1, 2, 3, 4), V(1, 2, 3, 5), 1,
          {kOem12Uninstall, DpinstInstall()}, wdregPair, false},
         {"installed as new", L"AcpiQrx", kOem12.c_str(), V(1, 2, 3, 4), V(1, 2, 3, 4), 0, none, none, false},
         {"installed newer", L"AcpiQrx", kOem12.c_str(), V(2, 0, 0, 0), V(1, 9, 9, 9), 0, none, none, false},
-        {"empty service name still counts", L"", kOem12.c_str(), V(1, 0, 0, 0), V(1, 0, 0, 0), 0, none, none, false},
         {"installed file missing", L"AcpiQrx", kOem12.c_str(), kMissing, V(1, 0, 0, 0), 0, none, none, true},
         {"packaged file missing", L"AcpiQrx", kOem12.c_str(), V(1, 0, 0, 0), kMissing, 0, none, none, true},
         {"installed file unversioned", L"AcpiQrx", kOem12.c_str(), kPlain, V(1, 0, 0, 0), 0, none, none, true},
-        {"packaged file unversioned", L"AcpiQrx", kOem12.c_str(), V(1, 0, 0, 0), kPlain, 0, none, none, true},
-        // Only the "@" marker is dropped; a text that names no INF gives DPInst nothing to remove.
-        {"description without marker", L"AcpiQrx", L"oem12.inf,%desc%;Tesmar ACPI Device", V(1, 0, 0, 0),
-         V(1, 0, 0, 1), 1, {kOem12Uninstall, DpinstInstall()}, wdregPair, false},
+        // A text that names no INF gives DPInst nothing to remove; the install still runs.
         {"description without inf", L"AcpiQrx", L"Tesmar ACPI Device", V(1, 0, 0, 0), V(1, 0, 0, 1), 1,
          {DpinstInstall()}, wdregPair, false},
-        {"description with upper-case inf", L"AcpiQrx", L"@OEM12.INF,%desc%;Tesmar ACPI Device", V(1, 0, 0, 0),
-         V(1, 0, 0, 1), 1, {DpinstInstall()}, wdregPair, false},
         {"description unreadable", L"AcpiQrx", nullptr, V(1, 0, 0, 0), V(1, 0, 0, 1), 1, {DpinstInstall()},
          wdregPair, false},
     };
@@ -188,22 +180,34 @@ TEST_F(AcpiDriver, UpdateLogsTheVersionFailureWithTheSystemsCode)
     EXPECT_NE(LogText().find(L"<<<=Ts error=>>>: " + kVersionFailure + L"2\r\n"), std::wstring::npos) << LogText();
 }
 
-TEST_F(AcpiDriver, InstallerThatCannotBeStartedFailsWithoutFurtherRuns)
+TEST_F(AcpiDriver, ToolThatCannotBeStartedEndsTheChoreWithZero)
 {
-    for (const wchar_t* service : {static_cast<const wchar_t*>(nullptr), L"AcpiQrx"})
+    struct Case
     {
-        SCOPED_TRACE(service == nullptr ? "install only" : "uninstall first");
+        const wchar_t* arguments;
+        const wchar_t* service;
+        bool fileDeleted;
+    };
+    const Case cases[] = {
+        {L"/UPDATEDRIVER", nullptr, false},
+        {L"/UPDATEDRIVER", L"AcpiQrx", false},
+        {L"/DELETEDRIVERBYSETTINGS", L"AcpiQrx", true},
+    };
+    harness::RemoveFile(harness::IsWin64Machine() ? kDpinst : kWdreg);
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.arguments << (c.service != nullptr ? " with service" : ""));
         harness::DeleteKeyEverywhere(kDeviceKey);
         harness::RemoveFile(kLogDir + L"\\em9.Log");
-        SetDevice(service, kOem12.c_str());
+        SetDevice(c.service, kOem12.c_str());
         Place(V(1, 0, 0, 0), kInstalled);
         Place(V(1, 0, 0, 1), kPackaged);
-        harness::RemoveFile(harness::IsWin64Machine() ? kDpinst : kWdreg);
 
-        EXPECT_EQ(harness::RunInstelix(L"/UPDATEDRIVER").exitCode, 0u);
+        EXPECT_EQ(harness::RunInstelix(c.arguments).exitCode, 0u);
 
         // One failed start: after an uninstall that could not start, no install is tried.
         EXPECT_EQ(Occurrences(LogText(), kStartFailure), 1u) << LogText();
+        EXPECT_EQ(harness::FileExists(kInstalled), !c.fileDeleted);
         EXPECT_EQ(journal_.Lines(), Lines());
     }
 }
@@ -258,15 +262,4 @@ TEST_F(AcpiDriver, RemovalRunsOnlyWhenNoProductNeedsTheDriver)
     }
 }
 
-TEST_F(AcpiDriver, RemovalEndsWithZeroWhenTheUninstallerCannotBeStarted)
-{
-    SetDevice(L"AcpiQrx", kOem12.c_str());
-    Place(V(1, 0, 0, 0), kInstalled);
-    harness::RemoveFile(harness::IsWin64Machine() ? kDpinst : kWdreg);
-
-    EXPECT_EQ(harness::RunInstelix(L"/DELETEDRIVERBYSETTINGS").exitCode, 0u);
-
-    EXPECT_FALSE(harness::FileExists(kInstalled));
-    EXPECT_EQ(Occurrences(LogText(), kStartFailure), 1u) << LogText();
-}
 }  // namespace

@@ -58,8 +58,6 @@ TEST(VhidPackagePaths, LieInTheProgramFolderWhateverTheProgramIsCalled)
          L"C:\\Suite\\.\\x86\\TesmarVhid.dll"},
         {L"C:\\A\\Instelix.exe\\b\\instelix.exe", true, L"C:\\A\\Instelix.exe\\b\\.\\devcon.exe",
          L"C:\\A\\Instelix.exe\\b\\.\\x64\\WUDFVhidmini.Inf", L"C:\\A\\Instelix.exe\\b\\.\\x64\\TesmarVhid.dll"},
-        {L"\\\\server\\share\\Setup.exe", false, L"\\\\server\\share\\.\\devcon.exe",
-         L"\\\\server\\share\\.\\x86\\WUDFVhidmini.Inf", L"\\\\server\\share\\.\\x86\\TesmarVhid.dll"},
     };
     for (const Case& c : cases)
     {
