@@ -4,6 +4,8 @@
 #include <wchar.h>
 
 #include "app/exit_codes.h"
+#include "drivers/acpi_driver.h"
+#include "drivers/vhid_driver.h"
 #include "features/rotation.h"
 #include "features/suite_programs.h"
 #include "service/hotspot_service.h"
@@ -23,11 +25,13 @@ const SwitchRow kSwitchTable[] = {
          LaunchToastProgram();
          return EndWith(kExitNoChoreResult);
      }},
-    {SwitchId::UpdateDriver, {L"/UPDATEDRIVER", L"UPDATEDRIVER", L"-UPDATEDRIVER"}, MatchRule::Exact, NotBuiltYet},
+    {SwitchId::UpdateDriver, {L"/UPDATEDRIVER", L"UPDATEDRIVER", L"-UPDATEDRIVER"}, MatchRule::Exact,
+     [](const wchar_t*) { return EndWith(RunUpdateDriverChore()); }},
     {SwitchId::DeleteDriverBySettings,
      {L"/DELETEDRIVERBYSETTINGS", L"DELETEDRIVERBYSETTINGS", L"-DELETEDRIVERBYSETTINGS"}, MatchRule::Exact,
-     NotBuiltYet},
-    {SwitchId::FlyDriver, {L"/FLYDRIVER", L"/flydriver", L"-FLYDRIVER", L"-flydriver"}, MatchRule::Exact, NotBuiltYet},
+     [](const wchar_t*) { return EndWith(RunDeleteDriverChore()); }},
+    {SwitchId::FlyDriver, {L"/FLYDRIVER", L"/flydriver", L"-FLYDRIVER", L"-flydriver"}, MatchRule::Exact,
+     [](const wchar_t*) { return EndWith(RunFlyDriverChore()); }},
     {SwitchId::InstallSvr, {L"/INSTALLSVR", L"/installsvr", L"-INSTALLSVR", L"-installsvr"}, MatchRule::Exact,
      [](const wchar_t*) { return EndWith(InstallHotspotService() ? kExitChoreDone : kExitNoChoreResult); }},
     {SwitchId::PhoneCompanion, {L"/PHONECOMPANION", L"-PHONECOMPANION"}, MatchRule::Exact,

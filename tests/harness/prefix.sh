@@ -36,7 +36,7 @@ up)
     # Drive D: is a folder of this build; tests create and remove "D:\DeviceControl" themselves.
     mkdir -p "$dir.d"
     ln -sfn "$dir.d" "$dir/dosdevices/d:"
-    detached wineserver -p
+    detached wineserver -p || true  # already running: keep it
     detached wine cmd /c exit 0
     echo "prefix $WINEARCH ready at $dir"
     ;;
