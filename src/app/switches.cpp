@@ -79,6 +79,12 @@ const SwitchRow* FindSwitch(const SwitchRow* table, size_t rows, const wchar_t* 
     return nullptr;
 }
 
+const SwitchRow* ProgramSwitchTable(size_t* rows)
+{
+    *rows = ARRAYSIZE(kSwitchTable);
+    return kSwitchTable;
+}
+
 const SwitchRow* FindSwitch(const wchar_t* argument)
 {
     return FindSwitch(kSwitchTable, ARRAYSIZE(kSwitchTable), argument);
