@@ -70,8 +70,9 @@ RunResult RunInstelix(const std::wstring& arguments, DWORD timeoutMs)
 }
 
 Child::Child(const std::wstring& application, const std::wstring& commandLine)
-    : process_(Start(application, commandLine, &id_))
 {
+    // Not in the initialiser list: id_'s default initialiser would run after Start() and reset it to 0.
+    process_ = Start(application, commandLine, &id_);
 }
 
 Child::Child(Child&& other) noexcept : process_(other.process_), id_(other.id_)

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,16 @@ long long UtcSeconds(const int stamp[6]);
 
 bool PathIsFolder(const std::wstring& path);
 
-// Returns once the child's main module can be listed (its loader has run), or after 5 s.
+// True when this machine lets a process read another's module list. Wine run under user-mode emulation (32-bit
+// Wine on a kernel without 32-bit support) cannot: reading another process's memory fails with ERROR_NOACCESS.
+bool CanReadModuleLists();
+
+// Registers a test that needs module lists; where they cannot be read it is registered disabled, so the run
+// reports it as not run. (GTEST_SKIP is not used: under the same emulation it brings down the next test.)
+void RegisterNeedingModuleLists(const char* suite, const char* name, void (*body)());
+
+// Returns once the child's main module can be listed (its loader has run), or after 5 s; at once where module
+// lists cannot be read.
 void WaitUntilLoaded(const Child& child);
 
 // Copies the recorder stand-in to `path` and starts it lingering; returns once its main module can be listed, so

@@ -139,19 +139,24 @@ TEST(LogFile, ConcurrentWritersLoseNoLine)
     LogFolder folder;
     constexpr int kLines = 1000;
     HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"InstelixLogGo");
+    HANDLE ready = CreateSemaphoreW(nullptr, 0, 4, L"InstelixLogGo-ready");
     ASSERT_NE(go, nullptr);
+    ASSERT_NE(ready, nullptr);
     const std::wstring probe = FixturePath(L"supportprobe.exe");
     std::vector<Child> writers;
     for (const wchar_t* name : {L"A", L"B", L"C", L"D"})
     {
         writers.emplace_back(probe, L"\"" + probe + L"\" wait:InstelixLogGo burst:" + name + L":" +
                                         std::to_wstring(kLines));
-        WaitUntilLoaded(writers.back());
     }
+    // All four are past start-up and waiting before any writes, so their writes overlap.
+    for (size_t i = 0; i < writers.size(); ++i)
+        EXPECT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0);
     SetEvent(go);
     for (Child& writer : writers)
         EXPECT_TRUE(writer.Wait(60000));
     CloseHandle(go);
+    CloseHandle(ready);
 
     const std::vector<LogLine> lines = ReadLog();
     ASSERT_EQ(lines.size(), 4u * kLines);
