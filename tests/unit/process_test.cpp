@@ -29,6 +29,19 @@ std::wstring SnapshotName(DWORD id)
     return name;
 }
 
+// Ids of a fresh snapshot, in its order.
+std::vector<DWORD> SnapshotIds()
+{
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        ids.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return ids;
+}
+
 // Index of `id` in the system's process id list, as TerminateSettingsProcess walks it.
 size_t EnumerationIndex(DWORD id)
 {
@@ -85,11 +98,16 @@ TEST(RunAndWait, MissingProgramFailsWithOneDebugEntryAndLeavesTheExitCode)
     EXPECT_EQ(lines[0].message, L"g_UnloadWordDropCtl  CreateProcess failed 2");
 }
 
-TEST(FindExplorerProcess, FindsTheShellByItsExactName)
+TEST(FindExplorerProcess, FindsTheShellByItsExactNameOnly)
 {
-    const DWORD id = FindExplorerProcess();
-    ASSERT_NE(id, 0u) << "every booted machine runs explorer.exe";
-    EXPECT_EQ(SnapshotName(id), L"explorer.exe");
+    // The stand-in desktop shell may or may not be running; a copy under another case must never count.
+    TempFolder temp(L"instelix-shell");
+    Child other = StartLingering(temp / L"Explorer.EXE");
+    DWORD expected = 0;
+    for (DWORD id : SnapshotIds())
+        expected = expected == 0 && SnapshotName(id) == L"explorer.exe" ? id : expected;
+    EXPECT_EQ(FindExplorerProcess(), expected);
+    EXPECT_NE(FindExplorerProcess(), other.Id());
 }
 
 void EndsTheFirstSettingsProcessInAnyCase()
