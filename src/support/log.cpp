@@ -14,6 +14,8 @@ constexpr size_t kMessageChars = 512;
 constexpr size_t kEntryChars = 576;
 constexpr size_t kLineChars = 780;
 constexpr size_t kStampChars = 100;
+// Offset 2^62: far past the end of any log, within what every file system accepts for a lock.
+constexpr DWORD kLockOffsetHigh = 0x40000000;
 
 bool g_logGate = true;
 int g_sequence = 0;
@@ -60,17 +62,25 @@ void FormatLogLine(wchar_t* line, size_t capacity, const SYSTEMTIME& utc, int se
 
 void WriteLogLine(const wchar_t* entry)
 {
-    // Append-only access makes every write land at the end of the file even while other instances write too,
-    // and read sharing keeps a viewer that holds the log open from costing us the line.
-    UniqueFile file(CreateFileW(kLogFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Append-only access sends every write to the file's end, and read and write sharing keep a viewer that
+    // holds the log open from costing us the line. Read access is there only because a byte-range lock needs it.
+    UniqueFile file(CreateFileW(kLogFile, FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return;
     SYSTEMTIME utc;
     GetSystemTime(&utc);
     FormatLogLine(g_line, kLineChars, utc, g_sequence++, entry);
+    // Wine: an append-only write is not atomic there, so two instances writing at once can overwrite each other's
+    // line. Every instance takes the same lock, on a byte far past any log's end so readers are never blocked; if
+    // locking fails the line is still written.
+    OVERLAPPED lockedByte = {};
+    lockedByte.OffsetHigh = kLockOffsetHigh;
+    const bool locked = LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockedByte) != FALSE;
     DWORD written = 0;
     WriteFile(file.get(), g_line, static_cast<DWORD>(lstrlenW(g_line) * sizeof(wchar_t)), &written, nullptr);
+    if (locked)
+        UnlockFileEx(file.get(), 0, 1, 0, &lockedByte);
 }
 
 void LogError(const wchar_t* format, ...)

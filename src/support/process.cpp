@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 #include <psapi.h>
+#include <wchar.h>
 
 #include "support/log.h"
 #include "support/text.h"
@@ -63,7 +64,8 @@ DWORD FindInSnapshot(Match match)
 
 DWORD FindExplorerProcess()
 {
-    return FindInSnapshot([](const PROCESSENTRY32W& entry) { return lstrcmpW(entry.szExeFile, L"explorer.exe") == 0; });
+    // wcscmp, not lstrcmpW: the linguistic compare is not an exact match of the letters.
+    return FindInSnapshot([](const PROCESSENTRY32W& entry) { return wcscmp(entry.szExeFile, L"explorer.exe") == 0; });
 }
 
 bool TerminateSettingsProcess()

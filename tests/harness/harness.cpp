@@ -71,6 +71,7 @@ RunResult RunInstelix(const std::wstring& arguments, DWORD timeoutMs)
 
 Child::Child(const std::wstring& application, const std::wstring& commandLine)
 {
+    // Not in the initialiser list: id_'s default initialiser would run after Start() and reset it to 0.
     process_ = Start(application, commandLine, &id_);
 }
 

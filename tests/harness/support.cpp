@@ -1,0 +1,192 @@
+#include "harness/support.h"
+
+#include <gtest/gtest.h>
+#include <psapi.h>
+
+#include <wctype.h>
+
+namespace harness
+{
+const wchar_t kLogFolder[] = L"D:\\DeviceControl";
+const wchar_t kLogFile[] = L"D:\\DeviceControl\\em9.Log";
+
+void RemoveLogFolders()
+{
+    RemoveTree(kLogFolder);
+    RemoveTree(L"D:\\DeviceControl.gone");
+}
+
+LogFolder::LogFolder()
+{
+    RemoveLogFolders();
+    MakeDirs(kLogFolder);
+}
+
+LogFolder::~LogFolder()
+{
+    RemoveLogFolders();
+}
+
+namespace
+{
+// Reads an unpadded decimal number ("0" or no leading zero), optionally negative.
+bool TakeNumber(const std::wstring& text, size_t* at, int* value, bool sign = false)
+{
+    const size_t start = *at;
+    if (sign && *at < text.size() && text[*at] == L'-')
+        ++*at;
+    const size_t digits = *at;
+    while (*at < text.size() && iswdigit(text[*at]))
+        ++*at;
+    if (*at == digits || *at - digits > 10 || (text[digits] == L'0' && *at - digits > 1))
+        return false;
+    *value = static_cast<int>(std::stoll(text.substr(start, *at - start)));
+    return true;
+}
+
+bool Take(const std::wstring& text, size_t* at, const std::wstring& piece)
+{
+    if (text.compare(*at, piece.size(), piece) != 0)
+        return false;
+    *at += piece.size();
+    return true;
+}
+}  // namespace
+
+bool ParseLog(const std::wstring& text, std::vector<LogLine>* lines)
+{
+    lines->clear();
+    size_t at = 0;
+    while (at < text.size())
+    {
+        LogLine line;
+        const wchar_t* separators[] = {L"-", L"-", L" ", L":", L":", L" "};
+        if (!Take(text, &at, L"["))
+            return false;
+        for (int i = 0; i < 6; ++i)
+        {
+            if (!TakeNumber(text, &at, &line.stamp[i]) || !Take(text, &at, separators[i]))
+                return false;
+        }
+        if (!TakeNumber(text, &at, &line.sequence, true) || !Take(text, &at, L"] <<<=Ts "))
+            return false;
+        if (Take(text, &at, L"error=>>>: "))
+            line.kind = L"error";
+        else if (Take(text, &at, L"Debug =>>>: "))
+            line.kind = L"Debug ";
+        else
+            return false;
+        const size_t end = text.find(L"\r\n ", at);
+        if (end == std::wstring::npos)
+            return false;
+        line.message = text.substr(at, end - at);
+        if (line.message.find_first_of(L"\r\n[") != std::wstring::npos)
+            return false;
+        at = end + 3;
+        lines->push_back(line);
+    }
+    return true;
+}
+
+std::vector<LogLine> ReadLog(const std::wstring& path)
+{
+    std::vector<LogLine> lines;
+    const std::string bytes = ReadBytes(path);
+    EXPECT_EQ(bytes.size() % 2, 0u) << "odd byte count in " << std::string(path.begin(), path.end());
+    EXPECT_TRUE(ParseLog(Utf16FromBytes(bytes), &lines)) << "layout broken after line " << lines.size();
+    return lines;
+}
+
+RunResult RunProbe(const std::wstring& steps, const std::wstring& probe)
+{
+    const std::wstring program = probe.empty() ? FixturePath(L"supportprobe.exe") : probe;
+    return Run(program, L"\"" + program + L"\" " + steps, 30000);
+}
+
+long long UtcSeconds(const int s[6])
+{
+    return ((((s[0] * 100LL + s[1]) * 100 + s[2]) * 100 + s[3]) * 100 + s[4]) * 100 + s[5];
+}
+
+long long UtcSecondsNow()
+{
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    const int stamp[6] = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    return UtcSeconds(stamp);
+}
+
+bool PathIsFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool CanReadModuleLists()
+{
+    // Not asked by trying: where the answer is no, the failing call also leaves the calling process unstable.
+    // Wine's 32-bit side runs under emulation exactly when the scripts registered the emulator for i386 programs.
+    return !FileExists(L"Z:\\proc\\sys\\fs\\binfmt_misc\\qemu-i386");
+}
+
+void RegisterNeedingModuleLists(const char* suite, const char* name, void (*body)())
+{
+    class Body : public testing::Test
+    {
+    public:
+        explicit Body(void (*body)()) : body_(body) {}
+        void TestBody() override { body_(); }
+
+    private:
+        void (*body_)();
+    };
+    const std::string shown =
+        CanReadModuleLists() ? std::string(name) : "DISABLED_" + std::string(name) + "_NoModuleListsOnThisMachine";
+    testing::RegisterTest(suite, shown.c_str(), nullptr, nullptr, __FILE__, __LINE__,
+                          [body]() -> testing::Test* { return new Body(body); });
+}
+
+void WaitUntilLoaded(const Child& child)
+{
+    if (!CanReadModuleLists())
+        return;
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, child.Id());
+    for (int tries = 0; process != nullptr && tries < 500; ++tries)
+    {
+        HMODULE module = nullptr;
+        DWORD needed = 0;
+        wchar_t name[MAX_PATH] = {};
+        if (K32EnumProcessModules(process, &module, sizeof(module), &needed) &&
+            K32GetModuleBaseNameW(process, module, name, MAX_PATH) > 0)
+            break;
+        Sleep(10);
+    }
+    if (process != nullptr)
+        CloseHandle(process);
+}
+
+Child StartLingering(const std::wstring& path)
+{
+    MakeDirs(path.substr(0, path.find_last_of(L'\\')));
+    RemoveFile(path);
+    EXPECT_TRUE(CopyFileW(FixturePath(L"recorder.exe").c_str(), path.c_str(), FALSE)) << GetLastError();
+    Child child(path, L"\"" + path + L"\" --linger");
+    WaitUntilLoaded(child);
+    EXPECT_TRUE(child.Running()) << "stand-in did not start";
+    return child;
+}
+
+TempFolder::TempFolder(const std::wstring& name)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    path_ = std::wstring(temp) + name;
+    RemoveTree(path_);
+    MakeDirs(path_);
+}
+
+TempFolder::~TempFolder()
+{
+    RemoveTree(path_);
+}
+}  // namespace harness

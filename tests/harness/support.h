@@ -1,0 +1,82 @@
+#pragma once
+// Helpers for the tests of the shared support routines and the chores built on them: the log folder and its
+// lines, the support probe (a fresh process running the routines), lingering stand-ins.
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "harness/harness.h"
+
+namespace harness
+{
+extern const wchar_t kLogFolder[];  // "D:\DeviceControl"
+extern const wchar_t kLogFile[];    // "D:\DeviceControl\em9.Log"
+
+// Gives the log folder, empty, for the life of the object; removes it and anything in it (or a plain file of that
+// name) before and after.
+class LogFolder
+{
+public:
+    LogFolder();
+    ~LogFolder();
+};
+
+// Removes "D:\DeviceControl" and the probe's "D:\DeviceControl.gone", whatever they are.
+void RemoveLogFolders();
+
+struct LogLine
+{
+    int stamp[6] = {};  // year, month, day, hour, minute, second (UTC)
+    int sequence = 0;
+    std::wstring kind;  // "error" or "Debug "
+    std::wstring message;
+};
+
+// Splits log text into its lines. False when some text does not follow the line layout exactly (unpadded stamp,
+// entry prefix, CR LF, trailing blank); `lines` then holds what came before it.
+bool ParseLog(const std::wstring& text, std::vector<LogLine>* lines);
+
+// The lines of a log file; a layout fault fails the calling test.
+std::vector<LogLine> ReadLog(const std::wstring& path = kLogFile);
+
+// Runs `probe` (the support probe by default) with its steps (see fixtures/supportprobe.cpp).
+RunResult RunProbe(const std::wstring& steps, const std::wstring& probe = std::wstring());
+
+// The current UTC time cut to the second, as a number that orders like the time.
+long long UtcSecondsNow();
+long long UtcSeconds(const int stamp[6]);
+
+bool PathIsFolder(const std::wstring& path);
+
+// True when this machine lets a process read another's module list. Wine run under user-mode emulation (32-bit
+// Wine on a kernel without 32-bit support) cannot: reading another process's memory fails with ERROR_NOACCESS.
+bool CanReadModuleLists();
+
+// Registers a test that needs module lists; where they cannot be read it is registered disabled, so the run
+// reports it as not run. (GTEST_SKIP is not used: under the same emulation it brings down the next test.)
+void RegisterNeedingModuleLists(const char* suite, const char* name, void (*body)());
+
+// Returns once the child's main module can be listed (its loader has run), or after 5 s; at once where module
+// lists cannot be read.
+void WaitUntilLoaded(const Child& child);
+
+// Copies the recorder stand-in to `path` and starts it lingering; returns once its main module can be listed, so
+// that process enumeration sees its name.
+Child StartLingering(const std::wstring& path);
+
+// A fresh folder under the machine's temporary folder, removed with its content on destruction.
+class TempFolder
+{
+public:
+    explicit TempFolder(const std::wstring& name);
+    ~TempFolder();
+    const std::wstring& Path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+}  // namespace harness
