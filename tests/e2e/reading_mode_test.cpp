@@ -146,8 +146,8 @@ TEST_F(ReadingMode, IsSupportWritesTheFullAnswerEveryTime)
     EXPECT_EQ(RunInstelix(L"-ISSUPPORTFVIEW").exitCode, 0u);
     EXPECT_EQ(MirrorType(L"IsSupport1"), DWORD{REG_DWORD}) << "an equal value is written again";
     EXPECT_EQ(Mirror(L"StartStatus1"), -1);
-    EXPECT_EQ(LibraryCalls(journal_.Lines(), kFolio), (Calls{L"load", L"IsSupportFolioView", L"load",
-                                                              L"IsSupportFolioView"}));
+    EXPECT_EQ(LibraryCalls(journal_.Lines(), kFolio),
+              (Calls{L"load", L"IsSupportFolioView", L"load", L"IsSupportFolioView"}));
 }
 
 TEST_F(ReadingMode, UnavailableLibraryOrEntryPointEndsTheWalkUntouched)
