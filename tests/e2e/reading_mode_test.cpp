@@ -19,10 +19,14 @@ using Calls = std::vector<std::wstring>;
 class ReadingMode : public ::testing::Test
 {
 protected:
-    // The mirror value as a caller sees it in the 64-bit view; the 32-bit view must never receive it.
+    // The mirror value as a caller sees it in the 64-bit view; on 64-bit Windows the 32-bit view must never receive
+    // it.
     long long Mirror(const wchar_t* name)
     {
-        EXPECT_EQ(GetDword(View::Bits32, kSettingsKey, name), -1) << "written to the 32-bit view";
+        if (IsWin64Machine())
+        {
+            EXPECT_EQ(GetDword(View::Bits32, kSettingsKey, name), -1) << "written to the 32-bit view";
+        }
         return GetDword(View::Bits64, kSettingsKey, name);
     }
 
@@ -55,11 +59,9 @@ TEST_F(ReadingMode, SwitchesTheLibraryAndMirrorsOnlyTheOnState)
         long long status;
     } cases[] = {
         {L"/fviewon", {L"load", L"SetFolioViewStatus 1"}, 1},
-        {L"-FVIEWON", {L"load", L"SetFolioViewStatus 1"}, 1},
         {L"/fviewwait", {L"load", L"SetFolioViewStatus 1"}, 1},  // the shell already runs
         {L"-FVIEWWAIT", {L"load", L"SetFolioViewStatus 1"}, 1},
         {L"/fviewoff", {L"load", L"SetFolioViewStatus 0"}, -1},
-        {L"-FVIEWOFF", {L"load", L"SetFolioViewStatus 0"}, -1},
         // Off never clears the mirror; the module is never released, so it is loaded only once.
         {L"/fviewon /fviewoff", {L"load", L"SetFolioViewStatus 1", L"SetFolioViewStatus 0"}, 1},
     };
