@@ -6,7 +6,6 @@
 
 #include "harness/harness.h"
 #include "harness/modes.h"
-#include "support/process.h"
 
 using namespace harness;
 
@@ -78,25 +77,6 @@ TEST_F(ReadingMode, SwitchesTheLibraryAndMirrorsOnlyTheOnState)
         EXPECT_EQ(Mirror(L"StartStatus1"), c.status) << c.arguments;
         EXPECT_EQ(Mirror(L"IsSupport1"), -1) << c.arguments;
     }
-}
-
-TEST_F(ReadingMode, WaitLoadsTheLibraryOnlyOnceAShellRuns)
-{
-    if (FindExplorerProcess() != 0)
-        GTEST_SKIP() << "a desktop shell already runs in this machine";
-    PlacedLibrary library(kFolio, FolioLibraryPath());
-    Child instelix(InstelixPath(), L"\"" + InstelixPath() + L"\" -fviewwait");
-    // Long enough for the program to have asked for the shell twice.
-    Sleep(1500);
-    EXPECT_TRUE(instelix.Running());
-    EXPECT_EQ(LibraryCalls(journal_.Lines(), kFolio), Calls{});
-
-    ScopedShell shell;
-    DWORD exitCode = 0xFFFF;
-    ASSERT_TRUE(instelix.Wait(10000, &exitCode)) << "still waiting with a shell running";
-    EXPECT_EQ(exitCode, 0u);
-    EXPECT_EQ(LibraryCalls(journal_.Lines(), kFolio), (Calls{L"load", L"SetFolioViewStatus 1"}));
-    EXPECT_EQ(Mirror(L"StartStatus1"), 1);
 }
 
 TEST_F(ReadingMode, GetWritesTheLibraryStateOnlyWhenItDiffersFromTheStoredOne)
