@@ -15,8 +15,8 @@ const wchar_t kSupportValue[] = L"IsSupport1";
 using SetStatusFunction = int(__cdecl*)(int status);
 using QueryFunction = int(__cdecl*)();
 
-// The library keeps the reading mode's state for as long as it is loaded, so the module is deliberately not
-// owned: it stays until the process ends, and a second chore on the same command line loads it again.
+// Deliberately not owned: the module stays loaded until the process ends, and a second chore on the same command
+// line loads it again (the system counts the loads).
 HMODULE LoadReadingModeLibrary()
 {
     return LoadLibraryW(ReadingModeLibraryPath(Is64BitWindows()));

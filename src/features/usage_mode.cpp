@@ -122,8 +122,8 @@ void RunUsageModeChore(const wchar_t* argument, ShellLookup findShell, Sleeper s
         sleep(kUsageModeSettleMs);
     }
     UsageModeLibrary library;
-    // A library that is missing or incomplete still gets its profile entry; ApplyUsageMode never calls through a
-    // missing entry point.
+    // The loader's answer is not needed: the mode is still recorded when the library is missing or incomplete,
+    // and ApplyUsageMode never calls through a missing entry point.
     LoadUsageModeLibrary(&library);
     if (request.hasMode)
         ApplyUsageMode(library, request.mode);
