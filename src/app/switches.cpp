@@ -6,17 +6,20 @@
 #include "app/exit_codes.h"
 #include "drivers/acpi_driver.h"
 #include "drivers/vhid_driver.h"
+#include "features/reading_mode.h"
 #include "features/rotation.h"
 #include "features/suite_programs.h"
+#include "features/usage_mode.h"
 #include "service/hotspot_service.h"
+#include "support/process.h"
 #include "support/unique.h"
 
 namespace
 {
-WalkStep NotBuiltYet(const wchar_t*)
+// The reading-mode chores go on with the walk, but end it with 0 when their library or entry point is missing.
+WalkStep ReadingModeStep(bool libraryAvailable)
 {
-    // not built yet: the chore of this row has not been written; it ends the walk without claiming success.
-    return EndWith(kExitNoChoreResult);
+    return libraryAvailable ? Continue() : EndWith(kExitNoChoreResult);
 }
 
 const SwitchRow kSwitchTable[] = {
@@ -41,13 +44,21 @@ const SwitchRow kSwitchTable[] = {
     {SwitchId::SetRotationClose,
      {L"/setrotationclose", L"/SETROTATIONCLOSE", L"-setrotationclose", L"-SETROTATIONCLOSE"}, MatchRule::Exact,
      [](const wchar_t*) { return EndWith(RunSetRotationChore(0)); }},
-    {SwitchId::FViewOn, {L"/fviewon", L"/FVIEWON", L"-fviewon", L"-FVIEWON"}, MatchRule::Exact, NotBuiltYet},
-    {SwitchId::FViewGet, {L"/fviewget", L"/FVIEWGET", L"-fviewget", L"-FVIEWGET"}, MatchRule::Exact, NotBuiltYet},
-    {SwitchId::FViewWait, {L"/fviewwait", L"/FVIEWWAIT", L"-fviewwait", L"-FVIEWWAIT"}, MatchRule::Exact, NotBuiltYet},
-    {SwitchId::FViewOff, {L"/fviewoff", L"/FVIEWOFF", L"-fviewoff", L"-FVIEWOFF"}, MatchRule::Exact, NotBuiltYet},
+    {SwitchId::FViewOn, {L"/fviewon", L"/FVIEWON", L"-fviewon", L"-FVIEWON"}, MatchRule::Exact,
+     [](const wchar_t*) { return ReadingModeStep(RunReadingModeOn()); }},
+    {SwitchId::FViewGet, {L"/fviewget", L"/FVIEWGET", L"-fviewget", L"-FVIEWGET"}, MatchRule::Exact,
+     [](const wchar_t*) { return ReadingModeStep(RunReadingModeGet()); }},
+    {SwitchId::FViewWait, {L"/fviewwait", L"/FVIEWWAIT", L"-fviewwait", L"-FVIEWWAIT"}, MatchRule::Exact,
+     [](const wchar_t*) { return ReadingModeStep(RunReadingModeWait()); }},
+    {SwitchId::FViewOff, {L"/fviewoff", L"/FVIEWOFF", L"-fviewoff", L"-FVIEWOFF"}, MatchRule::Exact,
+     [](const wchar_t*) { return ReadingModeStep(RunReadingModeOff()); }},
     {SwitchId::IsSupportFView, {L"/issupportfview", L"/ISSUPPORTFVIEW", L"-issupportfview", L"-ISSUPPORTFVIEW"},
-     MatchRule::Exact, NotBuiltYet},
-    {SwitchId::Qmx, {L"/qmx", L"-qmx", L"/QMX", L"-QMX"}, MatchRule::Contains, NotBuiltYet},
+     MatchRule::Exact, [](const wchar_t*) { return ReadingModeStep(RunReadingModeIsSupport()); }},
+    {SwitchId::Qmx, {L"/qmx", L"-qmx", L"/QMX", L"-QMX"}, MatchRule::Contains,
+     [](const wchar_t* argument) {
+         RunUsageModeChore(argument, FindExplorerProcess, Sleep);
+         return Continue();
+     }},
     {SwitchId::CloseSettings, {L"/closesettings", L"/CLOSESETTINGS", L"-closesettings", L"-CLOSESETTINGS"},
      MatchRule::Exact,
      [](const wchar_t*) {

@@ -1,0 +1,130 @@
+#include "features/usage_mode.h"
+
+#include <shlobj.h>
+
+#include "support/compat.h"
+#include "support/files.h"
+#include "support/text.h"
+
+namespace
+{
+const wchar_t kProfileName[] = L"\\tmspr_prof.cfg";
+
+wchar_t FoldAscii(wchar_t c)
+{
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+// Searches as if `text` had been lower-cased in its letters A to Z; `word` is lower case.
+bool ContainsFolded(const wchar_t* text, const wchar_t* word)
+{
+    for (; *text != 0; ++text)
+    {
+        size_t i = 0;
+        while (word[i] != 0 && text[i] != 0 && FoldAscii(text[i]) == word[i])
+            ++i;
+        if (word[i] == 0)
+            return true;
+    }
+    return false;
+}
+
+const wchar_t* SkipCharacters(const wchar_t* text, size_t count)
+{
+    const size_t length = wcslen(text);
+    return text + (count < length ? count : length);
+}
+
+struct ModeWord
+{
+    const wchar_t* word;
+    int mode;
+};
+
+// Searched in this order: the first word present decides, wherever it stands.
+const ModeWord kModeWords[] = {{L"mv", 1}, {L"mu", 3}, {L"nor", 0}, {L"ph", 2}};
+}  // namespace
+
+UsageModeRequest ParseUsageModeArgument(const wchar_t* argument)
+{
+    UsageModeRequest request = {false, false, 0};
+    const wchar_t* remainder = SkipCharacters(argument, 3);
+    if (ContainsFolded(remainder, L"wait"))
+    {
+        request.waitForShell = true;
+        remainder = SkipCharacters(remainder, 4);
+    }
+    for (const ModeWord& candidate : kModeWords)
+    {
+        if (ContainsFolded(remainder, candidate.word))
+        {
+            request.hasMode = true;
+            request.mode = candidate.mode;
+            break;
+        }
+    }
+    return request;
+}
+
+const wchar_t* UsageModeLibraryPath(bool is64BitWindows)
+{
+    return is64BitWindows ? L"C:\\Program Files (x86)\\Tesmar\\Tesmar Settings\\TesmarQMX.dll"
+                          : L"C:\\Program Files\\Tesmar\\Tesmar Settings\\TesmarQMX.dll";
+}
+
+bool LoadUsageModeLibrary(UsageModeLibrary* library)
+{
+    library->module.reset(LoadLibraryW(UsageModeLibraryPath(Is64BitWindows())));
+    if (!library->module)
+        return false;
+    library->checkLibraryReadyNow = GetProcAddress(library->module.get(), "CheckLibraryReadyNow");
+    if (library->checkLibraryReadyNow == nullptr)
+        return false;
+    library->setQmxMode = ProcAddress<UsageModeLibrary::SetModeFunction>(library->module.get(), "SetQmxMode");
+    if (library->setQmxMode == nullptr)
+        return false;
+    library->getCurrentUsageMode = GetProcAddress(library->module.get(), "GetCurrentUsageMode");
+    return library->getCurrentUsageMode != nullptr;
+}
+
+bool ComposeProfilePath(const wchar_t* folder, wchar_t* path)
+{
+    path[0] = 0;
+    // Without the folder the bare name would land in the root of whatever drive is current.
+    if (folder[0] == 0)
+        return false;
+    return CopyText(path, kPathChars, folder) && AppendText(path, kPathChars, kProfileName);
+}
+
+void ApplyUsageMode(const UsageModeLibrary& library, int mode)
+{
+    // The profile records the mode asked for whether or not the library could take it.
+    if (library.setQmxMode != nullptr)
+        library.setQmxMode(mode);
+    wchar_t folder[kPathChars] = {};
+    if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_APPDATA, FALSE))
+        folder[0] = 0;
+    wchar_t path[kPathChars];
+    if (!ComposeProfilePath(folder, path))
+        return;
+    wchar_t text[16];
+    FormatText(text, ARRAYSIZE(text), L"%d", mode);
+    WritePrivateProfileStringW(L"ConfigParam", L"InitWait", text, path);
+}
+
+void RunUsageModeChore(const wchar_t* argument, ShellLookup findShell, Sleeper sleep)
+{
+    const UsageModeRequest request = ParseUsageModeArgument(argument);
+    if (request.waitForShell)
+    {
+        WaitForDesktopShell(findShell, sleep);
+        // A shell that has only just appeared is not yet a settled desktop.
+        sleep(kUsageModeSettleMs);
+    }
+    UsageModeLibrary library;
+    // The loader's answer is not needed: the mode is still recorded when the library is missing or incomplete,
+    // and ApplyUsageMode never calls through a missing entry point.
+    LoadUsageModeLibrary(&library);
+    if (request.hasMode)
+        ApplyUsageMode(library, request.mode);
+}

@@ -1,0 +1,79 @@
+#pragma once
+// Arrangements for the reading-mode and usage-mode tests: stand-in libraries at the suite's install paths, the
+// settings key in both views, and the machine-wide profile file.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "harness/harness.h"
+
+namespace harness
+{
+extern const wchar_t kSettingsKey[];
+
+// "C:\Program Files (x86)" on 64-bit Windows, "C:\Program Files" on 32-bit; `other` gives the one not used.
+std::wstring InstallRoot(bool other = false);
+std::wstring FolioLibraryPath(bool otherRoot = false);
+std::wstring QmxLibraryPath(bool otherRoot = false);
+
+// A stand-in library copied to `target` for the life of the object; the file and the folders it created go
+// with it.
+class PlacedLibrary
+{
+public:
+    PlacedLibrary(const std::wstring& fixture, const std::wstring& target);
+    ~PlacedLibrary();
+    PlacedLibrary(const PlacedLibrary&) = delete;
+    PlacedLibrary& operator=(const PlacedLibrary&) = delete;
+
+private:
+    std::wstring target_;
+    std::vector<std::wstring> createdDirs_;
+};
+
+// Keeps the settings key absent in both views before and after a test.
+class CleanSettingsKey
+{
+public:
+    CleanSettingsKey();
+    ~CleanSettingsKey();
+};
+
+// The profile file's path; the file is absent while the object lives unless the test writes it, and whatever
+// was there before is put back afterwards.
+class ScopedProfile
+{
+public:
+    ScopedProfile();
+    ~ScopedProfile();
+    const std::wstring& Path() const { return path_; }
+    bool Exists() const;
+    // The "InitWait" entry of "ConfigParam", read from the file's bytes; empty when absent.
+    std::string InitWait() const;
+
+private:
+    std::wstring path_;
+    std::string saved_;
+    bool had_ = false;
+};
+
+// A stand-in desktop shell: a lingering program whose image name is "explorer.exe". Wine starts its own shell
+// only while some program of the machine uses the desktop, so tests that need one bring their own.
+class ScopedShell
+{
+public:
+    ScopedShell();
+    ~ScopedShell();
+    ScopedShell(const ScopedShell&) = delete;
+    ScopedShell& operator=(const ScopedShell&) = delete;
+
+private:
+    std::wstring folder_;
+    Child shell_;
+};
+
+// Journal lines of one stand-in library, with the library name stripped: "load", "SetQmxMode 1", "free", ...
+std::vector<std::wstring> LibraryCalls(const std::vector<std::wstring>& lines, const std::wstring& library);
+}  // namespace harness
