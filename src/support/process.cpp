@@ -16,6 +16,17 @@ bool BuildCommandLine(wchar_t* commandLine, size_t capacity, const wchar_t* prog
            (arguments == nullptr || AppendText(commandLine, capacity, arguments));
 }
 
+namespace
+{
+bool FailedStart(DWORD error)
+{
+    LogDebug(L"g_UnloadWordDropCtl  CreateProcess failed %d", error);
+    // Callers log the failure again with the last-error code, which the log routines have overwritten.
+    SetLastError(error);
+    return false;
+}
+}  // namespace
+
 bool RunAndWait(const wchar_t* program, const wchar_t* arguments, DWORD* exitCode)
 {
     // CreateProcessW may write into the command line, so it lives in a private buffer.
@@ -24,16 +35,9 @@ bool RunAndWait(const wchar_t* program, const wchar_t* arguments, DWORD* exitCod
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     if (!BuildCommandLine(commandLine, kCommandLineChars, program, arguments))
-    {
-        LogDebug(L"g_UnloadWordDropCtl  CreateProcess failed %d", ERROR_INSUFFICIENT_BUFFER);
-        return false;
-    }
+        return FailedStart(ERROR_INSUFFICIENT_BUFFER);
     if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-    {
-        const DWORD error = GetLastError();
-        LogDebug(L"g_UnloadWordDropCtl  CreateProcess failed %d", error);
-        return false;
-    }
+        return FailedStart(GetLastError());
     UniqueHandle process(info.hProcess);
     UniqueHandle thread(info.hThread);
     WaitForSingleObject(process.get(), INFINITE);

@@ -167,7 +167,7 @@ TEST_F(HotspotService, FirstInstallFailureIsLoggedAndEndsWithZero)
         const wchar_t* message;
     } cases[] = {
         {"new executable missing", nullptr, L" InstallSvr TesmarWiFiHotspotSvr failed:2"},
-        {"new executable cannot be started", "not a program", L" InstallSvr TesmarWiFiHotspotSvr failed:\\d+"},
+        {"new executable cannot be started", "not a program", L" InstallSvr TesmarWiFiHotspotSvr failed:193"},
     };
     for (const auto& c : cases)
     {
