@@ -10,18 +10,13 @@ namespace
 {
 const wchar_t kProfileName[] = L"\\tmspr_prof.cfg";
 
-wchar_t FoldAscii(wchar_t c)
-{
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
 // Searches as if `text` had been lower-cased in its letters A to Z; `word` is lower case.
 bool ContainsFolded(const wchar_t* text, const wchar_t* word)
 {
     for (; *text != 0; ++text)
     {
         size_t i = 0;
-        while (word[i] != 0 && text[i] != 0 && FoldAscii(text[i]) == word[i])
+        while (word[i] != 0 && text[i] != 0 && FoldAsciiLetter(text[i]) == word[i])
             ++i;
         if (word[i] == 0)
             return true;

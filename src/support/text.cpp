@@ -28,7 +28,7 @@ bool FormatText(wchar_t* target, size_t capacity, const wchar_t* format, ...)
     return complete;
 }
 
-static wchar_t FoldAscii(wchar_t c)
+wchar_t FoldAsciiLetter(wchar_t c)
 {
     return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
@@ -37,7 +37,7 @@ bool EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b)
 {
     for (; *a != 0 && *b != 0; ++a, ++b)
     {
-        if (FoldAscii(*a) != FoldAscii(*b))
+        if (FoldAsciiLetter(*a) != FoldAsciiLetter(*b))
             return false;
     }
     return *a == *b;

@@ -15,5 +15,8 @@ bool AppendText(wchar_t* target, size_t capacity, const wchar_t* source);
 bool FormatText(wchar_t* target, size_t capacity, const wchar_t* format, ...);
 bool FormatTextV(wchar_t* target, size_t capacity, const wchar_t* format, va_list args);
 
+// Lower-cases the letters A to Z and nothing else, whatever the locale.
+wchar_t FoldAsciiLetter(wchar_t c);
+
 // Compares two strings, folding only the letters A to Z.
 bool EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b);
