@@ -134,12 +134,6 @@ TEST_F(ReadingMode, IsSupportWritesTheFullAnswerEveryTime)
 
 TEST_F(ReadingMode, UnavailableLibraryOrEntryPointEndsTheWalkUntouched)
 {
-    enum Placement
-    {
-        Absent,
-        OtherRoot,
-        Installed,
-    };
     const struct
     {
         Placement placement;

@@ -92,12 +92,6 @@ TEST_F(UsageModeRun, KeepsTheRestOfTheProfile)
 
 TEST_F(UsageModeRun, IncompleteLibraryIsNeverCalledThroughButTheModeIsRecorded)
 {
-    enum Placement
-    {
-        Absent,
-        OtherRoot,
-        Installed,
-    };
     const struct
     {
         Placement placement;

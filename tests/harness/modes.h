@@ -18,6 +18,14 @@ std::wstring InstallRoot(bool other = false);
 std::wstring FolioLibraryPath(bool otherRoot = false);
 std::wstring QmxLibraryPath(bool otherRoot = false);
 
+// Where a case puts its stand-in library: nowhere, under the Program Files folder not used, or where it belongs.
+enum Placement
+{
+    Absent,
+    OtherRoot,
+    Installed,
+};
+
 // A stand-in library copied to `target` for the life of the object; the file and the folders it created go
 // with it.
 class PlacedLibrary
