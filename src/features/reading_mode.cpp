@@ -22,12 +22,17 @@ HMODULE LoadReadingModeLibrary()
     return LoadLibraryW(ReadingModeLibraryPath(Is64BitWindows()));
 }
 
-bool SwitchReadingMode(int status, bool mirror)
+// The chore's one entry point, or null when the library or the export is missing.
+template <class Function>
+Function LoadReadingModeExport(const char* name)
 {
     const HMODULE library = LoadReadingModeLibrary();
-    if (library == nullptr)
-        return false;
-    const auto setStatus = ProcAddress<SetStatusFunction>(library, "SetFolioViewStatus");
+    return library != nullptr ? ProcAddress<Function>(library, name) : nullptr;
+}
+
+bool SwitchReadingMode(int status, bool mirror)
+{
+    const auto setStatus = LoadReadingModeExport<SetStatusFunction>("SetFolioViewStatus");
     if (setStatus == nullptr)
         return false;
     setStatus(status);
@@ -55,10 +60,7 @@ bool RunReadingModeOn()
 
 bool RunReadingModeGet()
 {
-    const HMODULE library = LoadReadingModeLibrary();
-    if (library == nullptr)
-        return false;
-    const auto getStatus = ProcAddress<QueryFunction>(library, "GetFolioViewStatus");
+    const auto getStatus = LoadReadingModeExport<QueryFunction>("GetFolioViewStatus");
     if (getStatus == nullptr)
         return false;
     const DWORD current = static_cast<DWORD>(getStatus());
@@ -83,10 +85,7 @@ bool RunReadingModeOff()
 
 bool RunReadingModeIsSupport()
 {
-    const HMODULE library = LoadReadingModeLibrary();
-    if (library == nullptr)
-        return false;
-    const auto isSupported = ProcAddress<QueryFunction>(library, "IsSupportFolioView");
+    const auto isSupported = LoadReadingModeExport<QueryFunction>("IsSupportFolioView");
     if (isSupported == nullptr)
         return false;
     WriteRegDword(static_cast<DWORD>(isSupported()), kSettingsKey, kSupportValue);
