@@ -5,7 +5,7 @@
 # Wine's background processes inherit the output of whoever starts them, so everything here is detached and
 # silenced: otherwise ctest would wait for ever on their pipes.
 set -euo pipefail
-action=$1 dir=$2
+action=$1 dir=$(realpath -m "$2")
 export WINEPREFIX=$dir WINEDEBUG=-all
 
 detached() { setsid "$@" </dev/null >/dev/null 2>&1; }

@@ -1,7 +1,8 @@
 #include "harness/support.h"
 
+#include "fixtures/standin.h"
+
 #include <gtest/gtest.h>
-#include <psapi.h>
 
 #include <wctype.h>
 
@@ -146,23 +147,22 @@ void RegisterNeedingModuleLists(const char* suite, const char* name, void (*body
                           [body]() -> testing::Test* { return new Body(body); });
 }
 
-void WaitUntilLoaded(const Child& child)
+// Returns once the lingering stand-in has started for good, or after 10 s.
+static void WaitUntilLoaded(const Child& child)
 {
-    if (!CanReadModuleLists())
-        return;
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, child.Id());
-    for (int tries = 0; process != nullptr && tries < 500; ++tries)
+    // Not by reading its module list: Wine walks the list of a process that has not finished starting for ever.
+    wchar_t name[64];
+    StandinLingeringEventName(child.Id(), name);
+    for (int tries = 0; tries < 1000 && child.Running(); ++tries)
     {
-        HMODULE module = nullptr;
-        DWORD needed = 0;
-        wchar_t name[MAX_PATH] = {};
-        if (K32EnumProcessModules(process, &module, sizeof(module), &needed) &&
-            K32GetModuleBaseNameW(process, module, name, MAX_PATH) > 0)
-            break;
+        HANDLE lingering = OpenEventW(SYNCHRONIZE, FALSE, name);
+        if (lingering != nullptr)
+        {
+            CloseHandle(lingering);
+            return;
+        }
         Sleep(10);
     }
-    if (process != nullptr)
-        CloseHandle(process);
 }
 
 Child StartLingering(const std::wstring& path)

@@ -59,11 +59,7 @@ bool CanReadModuleLists();
 // reports it as not run. (GTEST_SKIP is not used: under the same emulation it brings down the next test.)
 void RegisterNeedingModuleLists(const char* suite, const char* name, void (*body)());
 
-// Returns once the child's main module can be listed (its loader has run), or after 5 s; at once where module
-// lists cannot be read.
-void WaitUntilLoaded(const Child& child);
-
-// Copies the recorder stand-in to `path` and starts it lingering; returns once its main module can be listed, so
+// Copies the recorder stand-in to `path` and starts it lingering; returns once it has fully started, so
 // that process enumeration sees its name.
 Child StartLingering(const std::wstring& path);
 
