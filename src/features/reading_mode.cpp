@@ -19,7 +19,7 @@ using QueryFunction = int(__cdecl*)();
 // line loads it again (the system counts the loads).
 HMODULE LoadReadingModeLibrary()
 {
-    return LoadLibraryW(ReadingModeLibraryPath(Is64BitWindows()));
+    return LoadLibraryFromPath(ReadingModeLibraryPath(Is64BitWindows()));
 }
 
 // The chore's one entry point, or null when the library or the export is missing.

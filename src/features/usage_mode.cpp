@@ -69,7 +69,7 @@ const wchar_t* UsageModeLibraryPath(bool is64BitWindows)
 
 bool LoadUsageModeLibrary(UsageModeLibrary* library)
 {
-    library->module.reset(LoadLibraryW(UsageModeLibraryPath(Is64BitWindows())));
+    library->module.reset(LoadLibraryFromPath(UsageModeLibraryPath(Is64BitWindows())));
     if (!library->module)
         return false;
     library->checkLibraryReadyNow = GetProcAddress(library->module.get(), "CheckLibraryReadyNow");

@@ -11,6 +11,7 @@ using GetFileVersionInfoSizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
 using GetFileVersionInfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
 using VerQueryValueFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
 
 bool ReadFixedFileInfo(HMODULE versionDll, const wchar_t* path, FileVersion* version)
 {
@@ -79,4 +80,24 @@ bool Is64BitWindows()
     BOOL wow64 = FALSE;
     isWow64Process(GetCurrentProcess(), &wow64);
     return wow64 != FALSE;
+}
+
+bool RestrictLibrarySearch()
+{
+    // Looked up, not imported: Windows 7 has it only with an update installed.
+    const auto setDefault =
+        ProcAddress<SetDefaultDllDirectoriesFn>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS))
+        return true;
+    return SetDllDirectoryW(L"") != FALSE;
+}
+
+HMODULE LoadLibraryFromPath(const wchar_t* path)
+{
+    HMODULE module =
+        LoadLibraryExW(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    // Systems without the restricted search reject the flags; they load the way they always did.
+    if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER)
+        module = LoadLibraryW(path);
+    return module;
 }

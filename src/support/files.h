@@ -1,5 +1,5 @@
 #pragma once
-// File versions, file replacement and the install-root decision.
+// File versions, file replacement, the install-root decision and where libraries are loaded from.
 
 #include <windows.h>
 
@@ -24,3 +24,12 @@ bool MyMoveFile(const wchar_t* source, const wchar_t* target);
 
 // True on 64-bit Windows (this 32-bit process runs under WOW64).
 bool Is64BitWindows();
+
+// Takes the current folder and PATH out of the library search of this process, keeping the program's folder and
+// the system folder, so that an elevated run started from a user's folder cannot load a DLL planted there. Where
+// the system cannot restrict the search that far, at least the current folder goes. False when neither worked.
+bool RestrictLibrarySearch();
+
+// Loads the library at the full `path`; its own dependencies are looked up beside it first, as its installer
+// expects, then in the restricted search.
+HMODULE LoadLibraryFromPath(const wchar_t* path);
