@@ -3,8 +3,8 @@
 # Sourced by the other scripts; also runnable by itself.
 set -euo pipefail
 
-instelix_packages=(cmake make g++-mingw-w64-i686-posix googletest wine wine64 wine32:i386 wine32-preloader:i386
-                   wine64-preloader)
+instelix_packages=(cmake make g++-mingw-w64-i686-posix clang googletest wine wine64 wine32:i386
+                   wine32-preloader:i386 wine64-preloader)
 
 instelix_missing_packages() {
     local p
