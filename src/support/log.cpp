@@ -16,6 +16,8 @@ constexpr size_t kLineChars = 780;
 constexpr size_t kStampChars = 100;
 // Offset 2^62: far past the end of any log, within what every file system accepts for a lock.
 constexpr DWORD kLockOffsetHigh = 0x40000000;
+// Another instance holds the lock for one write; anything holding it longer is not one of us.
+constexpr DWORD kLockWaitMs = 500;
 
 bool g_logGate = true;
 int g_sequence = 0;
@@ -30,6 +32,22 @@ struct EntryKind
 EntryKind g_error = {L"<<<=Ts error=>>>: %s\r\n", {}, {}};
 EntryKind g_debug = {L"<<<=Ts Debug =>>>: %s\r\n", {}, {}};
 wchar_t g_line[kLineChars];
+
+// A reader that locks the whole file (some viewers and backup tools do) also holds our byte, for as long as it
+// likes: the wait is bounded so that the chore never stalls behind it, and the line is then written unlocked.
+bool LockForOneLine(HANDLE file, OVERLAPPED* byte)
+{
+    const DWORD start = GetTickCount();
+    for (DWORD attempt = 0; !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, byte);
+         ++attempt)
+    {
+        if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount() - start >= kLockWaitMs)
+            return false;
+        // A writer's hold is over within a time slice; only a longer one is waited out in whole milliseconds.
+        Sleep(attempt < 50 ? 0 : 1);
+    }
+    return true;
+}
 
 bool LogFolderPresent()
 {
@@ -76,7 +94,7 @@ void WriteLogLine(const wchar_t* entry)
     // locking fails the line is still written.
     OVERLAPPED lockedByte = {};
     lockedByte.OffsetHigh = kLockOffsetHigh;
-    const bool locked = LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockedByte) != FALSE;
+    const bool locked = LockForOneLine(file.get(), &lockedByte);
     DWORD written = 0;
     WriteFile(file.get(), g_line, static_cast<DWORD>(lstrlenW(g_line) * sizeof(wchar_t)), &written, nullptr);
     if (locked)

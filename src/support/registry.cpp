@@ -43,8 +43,10 @@ bool ReadRegDword(DWORD* value, const wchar_t* subKey, const wchar_t* valueName)
 bool WriteRegDword(DWORD value, const wchar_t* subKey, const wchar_t* valueName)
 {
     UniqueRegKey key;
+    // Only the right to set values is asked for: a key whose rules let us write but not delete or re-secure it
+    // must still take the value.
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
         return false;
     if (RegSetValueExW(key.get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) !=
         ERROR_SUCCESS)
@@ -61,15 +63,15 @@ bool RegKeyExists(const wchar_t* subKey)
 
 bool ReadRegString(const wchar_t* subKey, const wchar_t* valueName, wchar_t* text)
 {
-    // One spare unit past the 520 bytes handed to the registry keeps even an unterminated value terminated.
-    wchar_t buffer[kPathChars + 1] = {};
-    DWORD size = kPathChars * sizeof(wchar_t);
+    // The registry gets one unit more than the 260 kept, and one spare unit past that keeps even an unterminated
+    // value terminated. Too long a text then always shows as 260 characters or more, even where an expanded
+    // REG_EXPAND_SZ is cut to the buffer without an error (Wine's SHGetValueW does that).
+    wchar_t buffer[kPathChars + 2] = {};
+    DWORD size = (kPathChars + 1) * sizeof(wchar_t);
     DWORD type = 0;
     text[0] = 0;
     if (SHGetValueW(HKEY_LOCAL_MACHINE, subKey, valueName, &type, buffer, &size) != ERROR_SUCCESS)
         return false;
-    // A value that fills all 260 units without a terminator is a 260-character text: too long, like one stored
-    // with its terminator.
     if (lstrlenW(buffer) >= static_cast<int>(kPathChars))
         return false;
     CopyText(text, kPathChars, buffer);

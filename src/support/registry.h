@@ -20,5 +20,5 @@ bool ReadRegDword(DWORD* value, const wchar_t* subKey, const wchar_t* valueName)
 bool RegKeyExists(const wchar_t* subKey);
 
 // Reads a string value into `text` (kPathChars units, always terminated; REG_EXPAND_SZ comes back expanded).
-// A value that does not fit in 259 characters and its terminator fails. On failure `text` is empty.
+// A value that does not fit in 259 characters and its terminator, once expanded, fails. On failure `text` is empty.
 bool ReadRegString(const wchar_t* subKey, const wchar_t* valueName, wchar_t* text);
