@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
-#include "harness/harness.h"
-
 namespace harness
 {
 const wchar_t kSettingsKey[] = L"Software\\Tesmar\\Tesmar Settings";
@@ -45,37 +43,12 @@ PlacedLibrary::~PlacedLibrary()
         RemoveDirectoryW(dir->c_str());
 }
 
-static std::wstring ShellFolder()
+ScopedShell::ScopedShell() : folder_(L"instelix-shell"), shell_(StartLingering(folder_ / L"explorer.exe"))
 {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + L"instelix-shell";
-    MakeDirs(folder);
-    const std::wstring shell = folder + L"\\explorer.exe";
-    EXPECT_TRUE(CopyFileW(FixturePath(L"recorder.exe").c_str(), shell.c_str(), FALSE)) << "placing the shell";
-    return folder;
 }
 
-ScopedShell::ScopedShell()
-    : folder_(ShellFolder()), shell_(folder_ + L"\\explorer.exe", L"explorer.exe --linger")
+CleanSettingsKey::CleanSettingsKey() : Tidy([] { DeleteKeyEverywhere(kSettingsKey); })
 {
-    EXPECT_TRUE(shell_.Running()) << "starting the stand-in shell";
-}
-
-ScopedShell::~ScopedShell()
-{
-    shell_.Kill();
-    RemoveTree(folder_);
-}
-
-CleanSettingsKey::CleanSettingsKey()
-{
-    DeleteKeyEverywhere(kSettingsKey);
-}
-
-CleanSettingsKey::~CleanSettingsKey()
-{
-    DeleteKeyEverywhere(kSettingsKey);
 }
 
 ScopedProfile::ScopedProfile()

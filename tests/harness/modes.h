@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "harness/harness.h"
+#include "harness/support.h"
 
 namespace harness
 {
@@ -42,11 +42,10 @@ private:
 };
 
 // Keeps the settings key absent in both views before and after a test.
-class CleanSettingsKey
+class CleanSettingsKey : Tidy
 {
 public:
     CleanSettingsKey();
-    ~CleanSettingsKey();
 };
 
 // The profile file's path; the file is absent while the object lives unless the test writes it, and whatever
@@ -73,12 +72,9 @@ class ScopedShell
 {
 public:
     ScopedShell();
-    ~ScopedShell();
-    ScopedShell(const ScopedShell&) = delete;
-    ScopedShell& operator=(const ScopedShell&) = delete;
 
 private:
-    std::wstring folder_;
+    TempFolder folder_;
     Child shell_;
 };
 

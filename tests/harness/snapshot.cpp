@@ -1,10 +1,8 @@
 #include "harness/snapshot.h"
 
-#include <windows.h>
-#include <setupapi.h>
-
 #include <stdio.h>
 
+#include "fixtures/vhid_devices.h"
 #include "harness/harness.h"
 
 namespace harness
@@ -146,21 +144,6 @@ void AddFiles(Snapshot& snapshot, const std::wstring& pattern)
     } while (FindNextFileW(find, &found));
     FindClose(find);
 }
-
-void AddDevices(Snapshot& snapshot)
-{
-    GUID vhidClass = {0x177B1D2A, 0x679C, 0x4093, {0x98, 0xBF, 0xFD, 0x69, 0x99, 0x69, 0x5D, 0x3B}};
-    HDEVINFO devices = SetupDiGetClassDevsW(&vhidClass, nullptr, nullptr, DIGCF_PRESENT);
-    if (devices == INVALID_HANDLE_VALUE)
-        return;
-    SP_DEVINFO_DATA device = {};
-    device.cbSize = sizeof(device);
-    DWORD count = 0;
-    while (SetupDiEnumDeviceInfo(devices, count, &device))
-        ++count;
-    SetupDiDestroyDeviceInfoList(devices);
-    snapshot["virtual HID devices present"] = std::to_string(count);
-}
 }  // namespace
 
 Snapshot TakeSnapshot()
@@ -187,7 +170,8 @@ Snapshot TakeSnapshot()
                                    L"C:\\Windows\\System32\\drivers\\UMDF\\TesmarVhid.dll",
                                    L"C:\\ProgramData\\tmspr_prof.cfg", L"C:\\Suite\\*"})
         AddFiles(snapshot, pattern);
-    AddDevices(snapshot);
+    if (const int devices = CountVhidDevices(); devices >= 0)
+        snapshot["virtual HID devices present"] = std::to_string(devices);
     return snapshot;
 }
 
@@ -230,14 +214,11 @@ std::string SnapshotToText(const Snapshot& snapshot)
 Snapshot SnapshotFromText(const std::string& text)
 {
     Snapshot snapshot;
-    size_t start = 0;
-    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start))
+    for (const std::string& line : SplitLines(text))
     {
-        const std::string line = text.substr(start, end - start);
         const size_t tab = line.find('\t');
         if (tab != std::string::npos)
             snapshot[line.substr(0, tab)] = line.substr(tab + 1);
-        start = end + 1;
     }
     return snapshot;
 }

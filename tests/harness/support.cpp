@@ -98,6 +98,19 @@ std::vector<LogLine> ReadLog(const std::wstring& path)
     return lines;
 }
 
+std::wstring LogText()
+{
+    return Utf16FromBytes(ReadBytes(kLogFile));
+}
+
+size_t Occurrences(const std::wstring& text, const std::wstring& piece)
+{
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::wstring::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
+}
+
 RunResult RunProbe(const std::wstring& steps, const std::wstring& probe)
 {
     const std::wstring program = probe.empty() ? FixturePath(L"supportprobe.exe") : probe;

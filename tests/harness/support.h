@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +40,10 @@ bool ParseLog(const std::wstring& text, std::vector<LogLine>* lines);
 
 // The lines of a log file; a layout fault fails the calling test.
 std::vector<LogLine> ReadLog(const std::wstring& path = kLogFile);
+// The log file's text as it stands, layout unchecked; empty when there is none.
+std::wstring LogText();
+// How often `piece` occurs in `text`.
+size_t Occurrences(const std::wstring& text, const std::wstring& piece);
 
 // Runs `probe` (the support probe by default) with its steps (see fixtures/supportprobe.cpp).
 RunResult RunProbe(const std::wstring& steps, const std::wstring& probe = std::wstring());
