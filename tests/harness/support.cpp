@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tlhelp32.h>
 #include <wctype.h>
 
 namespace harness
@@ -187,6 +188,29 @@ Child StartLingering(const std::wstring& path)
     WaitUntilLoaded(child);
     EXPECT_TRUE(child.Running()) << "stand-in did not start";
     return child;
+}
+
+std::vector<Child> StartLingering(const TempFolder& folder, const std::vector<std::wstring>& images)
+{
+    std::vector<Child> running;
+    for (size_t i = 0; i < images.size(); ++i)
+        running.push_back(StartLingering(folder / (std::to_wstring(i) + L"\\" + images[i])));
+    return running;
+}
+
+DWORD FirstProcessNamed(const std::wstring& image, bool anyCase)
+{
+    DWORD id = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && id == 0; more = Process32NextW(snapshot, &entry))
+    {
+        if ((anyCase ? lstrcmpiW : lstrcmpW)(entry.szExeFile, image.c_str()) == 0)
+            id = entry.th32ProcessID;
+    }
+    CloseHandle(snapshot);
+    return id;
 }
 
 TempFolder::TempFolder(const std::wstring& name)

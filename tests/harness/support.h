@@ -78,4 +78,10 @@ public:
 private:
     std::wstring path_;
 };
+
+// Starts one lingering stand-in under each image name, each in a subfolder of its own of `folder`.
+std::vector<Child> StartLingering(const TempFolder& folder, const std::vector<std::wstring>& images);
+
+// Id of the first process of a fresh Toolhelp snapshot with this image name (or any case of it); 0 when none.
+DWORD FirstProcessNamed(const std::wstring& image, bool anyCase = false);
 }  // namespace harness
