@@ -190,6 +190,18 @@ Child StartLingering(const std::wstring& path)
     return child;
 }
 
+std::string PlaceVersioned(const std::wstring& path, const Version4& version, const std::wstring& fixture,
+                           const Version4* product)
+{
+    RemoveFile(path);
+    MakeDirs(path.substr(0, path.find_last_of(L'\\')));
+    if (version == kUnversioned)
+        WriteBytes(path, "not a program");
+    else if (version != kNoFile)
+        CopyWithVersion(FixturePath(fixture), path, version.data(), (product != nullptr ? *product : version).data());
+    return ReadBytes(path);
+}
+
 std::vector<Child> StartLingering(const TempFolder& folder, const std::vector<std::wstring>& images)
 {
     std::vector<Child> running;

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,16 @@ public:
 private:
     std::wstring path_;
 };
+
+// A file version for PlaceVersioned; kNoFile places nothing, kUnversioned a file without a version resource.
+using Version4 = std::array<WORD, 4>;
+constexpr Version4 kNoFile = {0, 0, 0, 0};
+constexpr Version4 kUnversioned = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+
+// Replaces `path` with a copy of the stand-in `fixture` carrying this file version (and `product`, or the same,
+// as product version), making its folder; gives the bytes placed.
+std::string PlaceVersioned(const std::wstring& path, const Version4& version,
+                           const std::wstring& fixture = L"recorder.exe", const Version4* product = nullptr);
 
 // Starts one lingering stand-in under each image name, each in a subfolder of its own of `folder`.
 std::vector<Child> StartLingering(const TempFolder& folder, const std::vector<std::wstring>& images);
