@@ -12,31 +12,13 @@ namespace
 const wchar_t kAutoRotationKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AutoRotation";
 const wchar_t kSettingsKey[] = L"Software\\Tesmar\\Tesmar Settings";
 
-using Events = std::vector<std::string>;
-const Events kHotkey = {"91 16", "79 16", "79 144", "91 144"};  // Win+O down, then up; 16: injected, 128: key up
+using Events = std::vector<std::wstring>;
+const Events kHotkey = {L"91 16", L"79 16", L"79 144", L"91 144"};  // Win+O down, then up; flags 16 injected, 128 up
 
 // Records the keyboard events injected in the stand-in machine through a low-level hook in another program.
 class KeyRecorder
 {
 public:
-    KeyRecorder()
-    {
-        ResetEvent(ready_);
-        ResetEvent(stop_);
-        const std::wstring program = FixturePath(L"keyrecorder.exe");
-        child_ = Child(program, L"\"" + program + L"\" \"" + journal_.Path() + L"\\keys.txt\"");
-        started_ = WaitForSingleObject(ready_, 20000) == WAIT_OBJECT_0;
-    }
-
-    ~KeyRecorder()
-    {
-        SetEvent(stop_);
-        child_.Wait(5000);
-        child_.Kill();
-        CloseHandle(ready_);
-        CloseHandle(stop_);
-    }
-
     // The events, one "<virtual key> <flags>" each, once `count` of them arrived (at most 5 s); when none are
     // expected, those of the next 500 ms.
     Events After(size_t count) const
@@ -47,15 +29,12 @@ public:
         return Now();
     }
 
-    Events Now() const { return SplitLines(ReadBytes(journal_.Path() + L"\\keys.txt")); }
-
-    bool started_ = false;
+    Events Now() const { return journal_.Lines(); }
 
 private:
-    TempFolder journal_{L"instelix-keys"};
-    HANDLE ready_ = CreateEventW(nullptr, TRUE, FALSE, L"InstelixKeyRecorderReady");
-    HANDLE stop_ = CreateEventW(nullptr, TRUE, FALSE, L"InstelixKeyRecorderStop");
-    Child child_;
+    Journal journal_;
+    TempFolder folder_{L"instelix-keys"};
+    Child recorder_ = StartLingering(folder_ / L"keyrecorder.exe", L"keyrecorder.exe");
 };
 
 class Rotation : public ::testing::Test
@@ -94,7 +73,6 @@ TEST_F(Rotation, SetChoresPressTheHotkeyOnlyWhenTheSystemDiffers)
         if (c.enable >= 0)
             SetDword(c.view, kAutoRotationKey, L"Enable", static_cast<DWORD>(c.enable));
         KeyRecorder keys;
-        ASSERT_TRUE(keys.started_);
         EXPECT_EQ(RunInstelix(c.argument).exitCode, 1u);
         EXPECT_EQ(keys.After(c.events.size()), c.events);
         EXPECT_FALSE(KeyExists(View::Bits64, kSettingsKey)) << "these chores never write AutoRatation";
@@ -109,7 +87,6 @@ TEST_F(Rotation, HeldModifierRefusesAndSendsNothing)
     for (BYTE modifier : {VK_CONTROL, VK_SHIFT, VK_MENU})
     {
         KeyRecorder keys;
-        ASSERT_TRUE(keys.started_);
         BYTE state[256] = {};
         state[modifier] = 0x80;
         ASSERT_TRUE(SetKeyboardState(state));
@@ -149,7 +126,6 @@ TEST_F(Rotation, WatchAppliesTheWantedStateOnEveryChangeUntilEnded)
     SetDword(View::Bits64, kAutoRotationKey, L"Enable", 1);
     SetDword(View::Bits64, kSettingsKey, L"AutoRatation", 0);
     KeyRecorder keys;
-    ASSERT_TRUE(keys.started_);
     Child watcher = Watch(L"-ROTATIONREG");
     // Starting the watch applies nothing, although the wanted state differs.
     EXPECT_EQ(keys.After(0), Events());

@@ -243,6 +243,14 @@ std::wstring Widen(const std::string& utf8)
     return text;
 }
 
+std::string Narrow(const std::wstring& text)
+{
+    std::string utf8(text.size() * 3, '\0');  // at most three UTF-8 bytes for each UTF-16 unit
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0],
+                                    static_cast<int>(utf8.size()), nullptr, nullptr));
+    return utf8;
+}
+
 std::vector<std::string> SplitLines(const std::string& text)
 {
     std::vector<std::string> lines;

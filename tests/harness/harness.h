@@ -83,6 +83,7 @@ void RemoveFile(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
 std::wstring Utf16FromBytes(const std::string& bytes);
 std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& text);  // to UTF-8
 // The '\n'-ended lines of `text`, without their ends; text after the last one is left out.
 std::vector<std::string> SplitLines(const std::string& text);
 

@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <tlhelp32.h>
-#include <wctype.h>
+
+#include <regex>
 
 namespace harness
 {
@@ -29,62 +30,23 @@ LogFolder::~LogFolder()
     RemoveLogFolders();
 }
 
-namespace
-{
-// Reads an unpadded decimal number ("0" or no leading zero), optionally negative.
-bool TakeNumber(const std::wstring& text, size_t* at, int* value, bool sign = false)
-{
-    const size_t start = *at;
-    if (sign && *at < text.size() && text[*at] == L'-')
-        ++*at;
-    const size_t digits = *at;
-    while (*at < text.size() && iswdigit(text[*at]))
-        ++*at;
-    if (*at == digits || *at - digits > 10 || (text[digits] == L'0' && *at - digits > 1))
-        return false;
-    *value = static_cast<int>(std::stoll(text.substr(start, *at - start)));
-    return true;
-}
-
-bool Take(const std::wstring& text, size_t* at, const std::wstring& piece)
-{
-    if (text.compare(*at, piece.size(), piece) != 0)
-        return false;
-    *at += piece.size();
-    return true;
-}
-}  // namespace
-
 bool ParseLog(const std::wstring& text, std::vector<LogLine>* lines)
 {
+    const std::wstring n = L"(?:0|[1-9]\\d{0,9})", u = L"(" + n + L")";  // unpadded numbers
+    static const std::wregex layout(L"\\[" + u + L"-" + u + L"-" + u + L" " + u + L":" + u + L":" + u + L" (-?" + n +
+                                    L")\\] <<<=Ts (error|Debug )=>>>: ([^\\r\\n\\[]*)\\r\\n ");
     lines->clear();
-    size_t at = 0;
-    while (at < text.size())
+    std::wsmatch match;
+    for (auto at = text.cbegin(); at != text.cend(); at = match[0].second)
     {
+        if (!std::regex_search(at, text.cend(), match, layout, std::regex_constants::match_continuous))
+            return false;
         LogLine line;
-        const wchar_t* separators[] = {L"-", L"-", L" ", L":", L":", L" "};
-        if (!Take(text, &at, L"["))
-            return false;
         for (int i = 0; i < 6; ++i)
-        {
-            if (!TakeNumber(text, &at, &line.stamp[i]) || !Take(text, &at, separators[i]))
-                return false;
-        }
-        if (!TakeNumber(text, &at, &line.sequence, true) || !Take(text, &at, L"] <<<=Ts "))
-            return false;
-        if (Take(text, &at, L"error=>>>: "))
-            line.kind = L"error";
-        else if (Take(text, &at, L"Debug =>>>: "))
-            line.kind = L"Debug ";
-        else
-            return false;
-        const size_t end = text.find(L"\r\n ", at);
-        if (end == std::wstring::npos)
-            return false;
-        line.message = text.substr(at, end - at);
-        if (line.message.find_first_of(L"\r\n[") != std::wstring::npos)
-            return false;
-        at = end + 3;
+            line.stamp[i] = static_cast<int>(std::stoll(match[i + 1]));
+        line.sequence = static_cast<int>(std::stoll(match[7]));
+        line.kind = match[8];
+        line.message = match[9];
         lines->push_back(line);
     }
     return true;
@@ -179,11 +141,11 @@ static void WaitUntilLoaded(const Child& child)
     }
 }
 
-Child StartLingering(const std::wstring& path)
+Child StartLingering(const std::wstring& path, const std::wstring& fixture)
 {
     MakeDirs(path.substr(0, path.find_last_of(L'\\')));
     RemoveFile(path);
-    EXPECT_TRUE(CopyFileW(FixturePath(L"recorder.exe").c_str(), path.c_str(), FALSE)) << GetLastError();
+    EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), path.c_str(), FALSE)) << GetLastError();
     Child child(path, L"\"" + path + L"\" --linger");
     WaitUntilLoaded(child);
     EXPECT_TRUE(child.Running()) << "stand-in did not start";

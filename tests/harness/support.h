@@ -63,9 +63,9 @@ bool CanReadModuleLists();
 // reports it as not run. (GTEST_SKIP is not used: under the same emulation it brings down the next test.)
 void RegisterNeedingModuleLists(const char* suite, const char* name, void (*body)());
 
-// Copies the recorder stand-in to `path` and starts it lingering; returns once it has fully started, so
-// that process enumeration sees its name.
-Child StartLingering(const std::wstring& path);
+// Copies a stand-in (the recorder unless named) to `path` and starts it lingering; returns once it has fully
+// started, so that process enumeration sees its name.
+Child StartLingering(const std::wstring& path, const std::wstring& fixture = L"recorder.exe");
 
 // A fresh folder under the machine's temporary folder, removed with its content on destruction.
 class TempFolder

@@ -7,32 +7,22 @@
 
 using namespace harness;
 
+// Which view the DWORD writes, the rotation read and the key check use is asserted where the chores use them
+// (reading mode, rotation, ACPI driver removal); these cases cover what those cannot reach.
 namespace
 {
 const wchar_t kKey[] = L"SOFTWARE\\InstelixTest\\Registry";
 // Keys under SYSTEM\CurrentControlSet are the same in both views.
 const wchar_t kSharedKey[] = L"SYSTEM\\CurrentControlSet\\Services\\InstelixRegistryTest";
-const wchar_t kAutoRotationKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AutoRotation";
 
 class Registry : public ::testing::Test
 {
 protected:
     Tidy tidy_{[] {
-        for (const wchar_t* key : {L"SOFTWARE\\InstelixTest", kSharedKey, kAutoRotationKey})
-            DeleteKeyEverywhere(key);
+        DeleteKeyEverywhere(L"SOFTWARE\\InstelixTest");
+        DeleteKeyEverywhere(kSharedKey);
     }};
 };
-
-TEST_F(Registry, DwordWriteCreatesTheKeyInThe64BitViewOnly)
-{
-    ASSERT_TRUE(WriteRegDword(0x12345678, kKey, L"Value"));
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    ASSERT_TRUE(GetValue(View::Bits64, kKey, L"Value", &type, &data));
-    EXPECT_EQ(type, DWORD{REG_DWORD});
-    EXPECT_EQ(GetDword(View::Bits64, kKey, L"Value"), 0x12345678);
-    EXPECT_EQ(KeyExists(View::Bits32, kKey), !IsWin64Machine()) << "the 32-bit view must stay untouched";
-}
 
 TEST_F(Registry, DwordReadTakesValuesOfAtMostFourBytesFromThe64BitViewOrKeepsTheDefault)
 {
@@ -66,32 +56,6 @@ TEST_F(Registry, DwordReadTakesValuesOfAtMostFourBytesFromThe64BitViewOrKeepsThe
         EXPECT_EQ(ReadRegDword(&value, kKey, L"Value"), c.succeeds) << c.what;
         EXPECT_EQ(value, c.succeeds ? c.expected : 0xCAFEF00D) << c.what;
     }
-}
-
-TEST_F(Registry, AutoRotationEnableIsReadFromThe64BitView)
-{
-    DWORD value = 3;
-    EXPECT_FALSE(ReadAutoRotationEnable(&value));
-    EXPECT_EQ(value, 3u);
-    if (IsWin64Machine())
-    {
-        SetDword(View::Bits32, kAutoRotationKey, L"Enable", 0);
-        EXPECT_FALSE(ReadAutoRotationEnable(&value)) << "the 32-bit view must not be read";
-    }
-    SetDword(View::Bits64, kAutoRotationKey, L"Enable", 1);
-    EXPECT_TRUE(ReadAutoRotationEnable(&value));
-    EXPECT_EQ(value, 1u);
-}
-
-TEST_F(Registry, KeyExistsLooksInTheDefaultViewOfThisProcess)
-{
-    SetDword(View::Bits64, kKey, L"Value", 1);
-    EXPECT_EQ(RegKeyExists(kKey), !IsWin64Machine()) << "a key only in the 64-bit view";
-    SetDword(View::Bits32, kKey, L"Value", 1);
-    EXPECT_TRUE(RegKeyExists(kKey));
-    EXPECT_FALSE(RegKeyExists(L"SOFTWARE\\InstelixTest\\Missing"));
-    SetDword(View::Bits64, kSharedKey, L"Value", 1);
-    EXPECT_TRUE(RegKeyExists(kSharedKey)) << "SYSTEM keys are shared by both views";
 }
 
 TEST_F(Registry, StringReadGivesATerminatedTextOfUpTo259CharactersOrNothing)
