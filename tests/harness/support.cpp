@@ -1,6 +1,7 @@
 #include "harness/support.h"
 
 #include "fixtures/standin.h"
+#include "support/unique.h"
 
 #include <gtest/gtest.h>
 
@@ -129,15 +130,10 @@ static void WaitUntilLoaded(const Child& child)
     // Not by reading its module list: Wine walks the list of a process that has not finished starting for ever.
     wchar_t name[64];
     StandinLingeringEventName(child.Id(), name);
-    for (int tries = 0; tries < 1000 && child.Running(); ++tries)
+    for (int tries = 0; tries < 1000 && child.Running(); ++tries, Sleep(10))
     {
-        HANDLE lingering = OpenEventW(SYNCHRONIZE, FALSE, name);
-        if (lingering != nullptr)
-        {
-            CloseHandle(lingering);
+        if (UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, name)))
             return;
-        }
-        Sleep(10);
     }
 }
 
