@@ -41,15 +41,7 @@ void RegisterImagePath(const std::wstring& imagePath)
     SetString(View::Default, kServiceKey, L"ImagePath", imagePath, REG_EXPAND_SZ);
 }
 
-// Compares whole files without printing executables into the failure message.
-::testing::AssertionResult Holds(const std::wstring& path, const std::string& bytes)
-{
-    const std::string found = ReadBytes(path);
-    if (found == bytes)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "the file holds " << found.size() << " other bytes, expected "
-                                         << bytes.size();
-}
+// Files are compared whole with EXPECT_TRUE, so that no executable is printed into a failure message.
 
 // True when the lingering service stand-in was ended by the chore (the harness would end it with 0xDEAD).
 bool EndedByChore(Child& service)
@@ -100,14 +92,14 @@ TEST_F(HotspotService, FirstInstallMovesTheExecutableIntoPlaceAndRunsItsInstall)
 
     EXPECT_EQ(RunInstelix(L"-installsvr").exitCode, 1u);
 
-    EXPECT_TRUE(Holds(kTarget, fresh));
+    EXPECT_TRUE(ReadBytes(kTarget) == fresh);
     EXPECT_FALSE(FileExists(NewExecutable()));
-    EXPECT_TRUE(Holds(NewExecutable(false), otherMachines));
+    EXPECT_TRUE(ReadBytes(NewExecutable(false)) == otherMachines);
     EXPECT_EQ(journal_.Lines(), std::vector<std::wstring>{kJournalInstall});
     DWORD type = 0;
     std::vector<BYTE> imagePath;
     ASSERT_TRUE(GetValue(View::Default, kServiceKey, L"ImagePath", &type, &imagePath));
-    EXPECT_TRUE(Holds(reinterpret_cast<const wchar_t*>(imagePath.data()), fresh));
+    EXPECT_TRUE(ReadBytes(reinterpret_cast<const wchar_t*>(imagePath.data())) == fresh);
     ExpectErrors();
 }
 
@@ -133,8 +125,8 @@ TEST_F(HotspotService, RefreshEndsTheServiceAndSwapsAnOlderRegisteredExecutable)
     auto ms = [](const FILETIME& t)
     { return (static_cast<long long>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10000; };
     EXPECT_GE(ms(runEnded) - ms(serviceEnded), 300);
-    EXPECT_TRUE(Holds(kTarget, fresh));
-    EXPECT_TRUE(Holds(kSetAside, registered));
+    EXPECT_TRUE(ReadBytes(kTarget) == fresh);
+    EXPECT_TRUE(ReadBytes(kSetAside) == registered);
     EXPECT_FALSE(FileExists(NewExecutable()));
     EXPECT_EQ(journal_.Lines().size(), 1u) << "only the service's own start, no install run";
     ExpectErrors();
@@ -149,9 +141,9 @@ TEST_F(HotspotService, RefreshTakesOnlyTheVersionFromImagePathAndFillsTheFixedTa
 
     EXPECT_EQ(RunInstelix(L"-INSTALLSVR").exitCode, 1u);
 
-    EXPECT_TRUE(Holds(kTarget, fresh));
+    EXPECT_TRUE(ReadBytes(kTarget) == fresh);
     EXPECT_FALSE(FileExists(kSetAside));
-    EXPECT_TRUE(Holds(kOtherFile, other));
+    EXPECT_TRUE(ReadBytes(kOtherFile) == other);
 }
 
 TEST_F(HotspotService, InstallOrRefreshThatFailsEndsWithZeroAndLogsWhy)
@@ -195,8 +187,8 @@ TEST_F(HotspotService, InstallOrRefreshThatFailsEndsWithZeroAndLogsWhy)
 
         EXPECT_EQ(RunInstelix(L"/installsvr").exitCode, 0u);
 
-        EXPECT_TRUE(Holds(kTarget, c.moved ? fresh : registered));
-        EXPECT_TRUE(Holds(NewExecutable(), c.moved ? "" : fresh));
+        EXPECT_TRUE(ReadBytes(kTarget) == (c.moved ? fresh : registered));
+        EXPECT_TRUE(ReadBytes(NewExecutable()) == (c.moved ? "" : fresh));
         EXPECT_FALSE(FileExists(kSetAside));
         EXPECT_TRUE(journal_.Lines().empty());
         EXPECT_EQ(KeyExists(View::Default, kServiceKey), c.registeredKey);
@@ -219,9 +211,9 @@ TEST_F(HotspotService, FailedFinalMovePutsThePreviousExecutableBack)
 
     EXPECT_EQ(exitCode, 0u);
     EXPECT_TRUE(EndedByChore(service));
-    EXPECT_TRUE(Holds(kTarget, previous));
+    EXPECT_TRUE(ReadBytes(kTarget) == previous);
     EXPECT_FALSE(FileExists(kSetAside));
-    EXPECT_TRUE(Holds(NewExecutable(), fresh));
+    EXPECT_TRUE(ReadBytes(NewExecutable()) == fresh);
     ExpectErrors(L" InstallSvr MyMoveFile failed:32");
 }
 }  // namespace

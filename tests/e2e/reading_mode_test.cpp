@@ -1,7 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <memory>
-
 #include "harness/modes.h"
 
 using namespace harness;
@@ -10,22 +6,10 @@ namespace
 {
 const wchar_t kFolio[] = L"FolioViewAPI.dll";
 const wchar_t kQmx[] = L"TesmarQMX.dll";
-using Calls = std::vector<std::wstring>;
 
-class ReadingMode : public ::testing::Test
+class ReadingMode : public ModeTest
 {
 protected:
-    // Runs Instelix from a clean settings key, journal and profile.
-    void RunFresh(const std::wstring& arguments)
-    {
-        DeleteKeyEverywhere(kSettingsKey);
-        RemoveFile(journal_.Path());
-        RemoveFile(profile_.Path());
-        EXPECT_EQ(RunInstelix(arguments).exitCode, 0u) << arguments;
-    }
-
-    Calls CallsOf(const wchar_t* library) const { return LibraryCalls(journal_.Lines(), library); }
-
     // The mirror value as a caller sees it in the 64-bit view; on 64-bit Windows the 32-bit view must never receive
     // it.
     long long Mirror(const wchar_t* name)
@@ -50,10 +34,6 @@ protected:
     {
         SetValue(View::Bits64, kSettingsKey, name, REG_BINARY, &value, sizeof(value));
     }
-
-    CleanSettingsKey key_;
-    ScopedProfile profile_;
-    Journal journal_;
 };
 }  // namespace
 
@@ -92,11 +72,10 @@ TEST_F(ReadingMode, SwitchesTheLibraryMirrorsOnlyTheOnStateAndEndsTheWalkWhenUna
     for (const auto& c : cases)
     {
         SCOPED_TRACE(testing::Message() << c.reading << " with " << c.fixture << " placement " << c.placement);
-        std::unique_ptr<PlacedLibrary> reading;
-        if (c.placement != Absent)
-            reading = std::make_unique<PlacedLibrary>(c.fixture, FolioLibraryPath(c.placement == OtherRoot));
+        const auto reading = PlaceLibrary(c.placement, c.fixture, FolioLibraryPath);
         const bool walkGoesOn = c.calls.size() > 1;  // the library was loaded and its entry point found
-        RunFresh(std::wstring(c.reading) + L" /qmxmv");
+        Reset();
+        EXPECT_EQ(RunInstelix(std::wstring(c.reading) + L" /qmxmv").exitCode, 0u);
         EXPECT_EQ(CallsOf(kFolio), c.calls);
         EXPECT_EQ(CallsOf(kQmx), walkGoesOn ? setMode : none);
         EXPECT_EQ(profile_.Exists(), walkGoesOn);
@@ -129,10 +108,9 @@ TEST_F(ReadingMode, GetWritesTheLibraryStateOnlyWhenItDiffersFromTheStoredOne)
     {
         SCOPED_TRACE(testing::Message() << "stored " << c.stored << ", library " << c.libraryState);
         ScopedEnv state(L"INSTELIX_FOLIO_STATUS", c.libraryState);
-        DeleteKeyEverywhere(kSettingsKey);
+        Reset();
         if (c.stored != absent)
             StoreUntyped(L"StartStatus1", static_cast<DWORD>(c.stored));
-        RemoveFile(journal_.Path());
         EXPECT_EQ(RunInstelix(L"-FVIEWGET").exitCode, 0u);
         EXPECT_EQ(CallsOf(kFolio), (Calls{L"load", L"GetFolioViewStatus"}));
         EXPECT_EQ(Mirror(L"StartStatus1"), c.after);

@@ -1,7 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <memory>
-
 #include "features/usage_mode.h"
 #include "harness/modes.h"
 
@@ -10,28 +6,17 @@ using namespace harness;
 namespace
 {
 const wchar_t kQmx[] = L"TesmarQMX.dll";
-using Calls = std::vector<std::wstring>;
 
-class UsageModeRun : public ::testing::Test
+class UsageModeRun : public ModeTest
 {
 protected:
-    void Reset()
-    {
-        RemoveFile(profile_.Path());
-        RemoveFile(journal_.Path());
-    }
-
     // The library's calls and the recorded mode; a null `initWait` expects no profile written.
     void ExpectOutcome(const Calls& calls, const char* initWait)
     {
-        EXPECT_EQ(LibraryCalls(journal_.Lines(), kQmx), calls);
+        EXPECT_EQ(CallsOf(kQmx), calls);
         EXPECT_EQ(profile_.Exists(), initWait != nullptr);
         EXPECT_EQ(profile_.InitWait(), initWait != nullptr ? initWait : "");
     }
-
-    CleanSettingsKey key_;
-    ScopedProfile profile_;
-    Journal journal_;
 };
 
 // Hooks for the chore run inside the test: the shell shows up at question `shellAt`, and sleeps are only noted.
@@ -80,9 +65,7 @@ TEST_F(UsageModeRun, SetsTheNamedModeAndRecordsItForEachArgument)
     {
         SCOPED_TRACE(testing::Message() << c.arguments << " with " << c.fixture << " placement " << c.placement);
         Reset();
-        std::unique_ptr<PlacedLibrary> library;
-        if (c.placement != Absent)
-            library = std::make_unique<PlacedLibrary>(c.fixture, QmxLibraryPath(c.placement == OtherRoot));
+        const auto library = PlaceLibrary(c.placement, c.fixture, QmxLibraryPath);
         EXPECT_EQ(RunInstelix(c.arguments).exitCode, 0u);
         ExpectOutcome(c.calls, c.initWait);
         EXPECT_FALSE(KeyExists(View::Bits64, kSettingsKey));

@@ -43,6 +43,12 @@ PlacedLibrary::~PlacedLibrary()
         RemoveDirectoryW(dir->c_str());
 }
 
+std::unique_ptr<PlacedLibrary> PlaceLibrary(Placement placement, const std::wstring& fixture,
+                                            std::wstring (*path)(bool otherRoot))
+{
+    return placement == Absent ? nullptr : std::make_unique<PlacedLibrary>(fixture, path(placement == OtherRoot));
+}
+
 ScopedShell::ScopedShell() : folder_(L"instelix-shell"), shell_(StartLingering(folder_ / L"explorer.exe"))
 {
 }

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,6 +81,31 @@ private:
     Child shell_;
 };
 
+// The stand-in library `fixture` where `placement` says, at `path(false)` or, for OtherRoot, `path(true)`.
+std::unique_ptr<PlacedLibrary> PlaceLibrary(Placement placement, const std::wstring& fixture,
+                                            std::wstring (*path)(bool otherRoot));
+
 // Journal lines of one stand-in library, with the library name stripped: "load", "SetQmxMode 1", "free", ...
 std::vector<std::wstring> LibraryCalls(const std::vector<std::wstring>& lines, const std::wstring& library);
+
+using Calls = std::vector<std::wstring>;
+
+// A test of the mode chores: the settings key and the profile file cleared around it, a journal of library calls.
+class ModeTest : public ::testing::Test
+{
+protected:
+    // Clears the settings key, the profile and the journal between the cases of one test.
+    void Reset()
+    {
+        DeleteKeyEverywhere(kSettingsKey);
+        RemoveFile(profile_.Path());
+        RemoveFile(journal_.Path());
+    }
+
+    Calls CallsOf(const std::wstring& library) const { return LibraryCalls(journal_.Lines(), library); }
+
+    CleanSettingsKey key_;
+    ScopedProfile profile_;
+    Journal journal_;
+};
 }  // namespace harness
