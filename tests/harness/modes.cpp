@@ -24,23 +24,16 @@ std::wstring QmxLibraryPath(bool otherRoot)
 
 PlacedLibrary::PlacedLibrary(const std::wstring& fixture, const std::wstring& target) : target_(target)
 {
-    const std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
-    for (size_t at = folder.find(L'\\', 3);; at = folder.find(L'\\', at + 1))
-    {
-        const std::wstring dir = folder.substr(0, at);
-        if (CreateDirectoryW(dir.c_str(), nullptr))
-            createdDirs_.push_back(dir);
-        if (at == std::wstring::npos)
-            break;
-    }
-    EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), target.c_str(), FALSE)) << "placing " << fixture.c_str();
+    MakeDirs(target.substr(0, target.find_last_of(L'\\')));
+    EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), target.c_str(), FALSE)) << "placing " << fixture;
 }
 
 PlacedLibrary::~PlacedLibrary()
 {
     RemoveFile(target_);
-    for (auto dir = createdDirs_.rbegin(); dir != createdDirs_.rend(); ++dir)
-        RemoveDirectoryW(dir->c_str());
+    // Up to the first folder that still holds something, such as "C:\Program Files".
+    for (std::wstring dir = target_.substr(0, target_.find_last_of(L'\\')); RemoveDirectoryW(dir.c_str());)
+        dir.resize(dir.find_last_of(L'\\'));
 }
 
 std::unique_ptr<PlacedLibrary> PlaceLibrary(Placement placement, const std::wstring& fixture,
@@ -62,17 +55,7 @@ ScopedProfile::ScopedProfile()
     wchar_t folder[MAX_PATH] = {};
     SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_APPDATA, FALSE);
     path_ = std::wstring(folder) + L"\\tmspr_prof.cfg";
-    had_ = FileExists(path_);
-    if (had_)
-        saved_ = ReadBytes(path_);
     RemoveFile(path_);
-}
-
-ScopedProfile::~ScopedProfile()
-{
-    RemoveFile(path_);
-    if (had_)
-        WriteBytes(path_, saved_);
 }
 
 bool ScopedProfile::Exists() const

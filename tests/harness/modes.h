@@ -29,8 +29,8 @@ enum Placement
     Installed,
 };
 
-// A stand-in library copied to `target` for the life of the object; the file and the folders it created go
-// with it.
+// A stand-in library copied to `target` for the life of the object; the file and the folders left empty go with
+// it.
 class PlacedLibrary
 {
 public:
@@ -41,7 +41,6 @@ public:
 
 private:
     std::wstring target_;
-    std::vector<std::wstring> createdDirs_;
 };
 
 // Keeps the settings key absent in both views before and after a test.
@@ -51,13 +50,12 @@ public:
     CleanSettingsKey();
 };
 
-// The profile file's path; the file is absent while the object lives unless the test writes it, and whatever
-// was there before is put back afterwards.
+// The profile file, absent before and after the object's life.
 class ScopedProfile
 {
 public:
     ScopedProfile();
-    ~ScopedProfile();
+    ~ScopedProfile() { RemoveFile(path_); }
     const std::wstring& Path() const { return path_; }
     bool Exists() const;
     // The "InitWait" entry of "ConfigParam", read from the file's bytes; empty when absent.
@@ -65,8 +63,6 @@ public:
 
 private:
     std::wstring path_;
-    std::string saved_;
-    bool had_ = false;
 };
 
 // A stand-in desktop shell: a lingering program whose image name is "explorer.exe". Wine starts its own shell
