@@ -27,11 +27,6 @@ std::wstring Wdreg(const std::wstring& action)
     return L"wdreg.exe\t\"" + kWdreg + L"\" -inf \"" + kBin + L"\\AcpiQrx.inf\" -silent " + action;
 }
 
-Version4 V(WORD a, WORD b, WORD c, WORD d)
-{
-    return {a, b, c, d};
-}
-
 class AcpiDriver : public ::testing::Test
 {
 protected:

@@ -16,11 +16,6 @@ const std::wstring kSetAside = kTarget + L".Temp";
 const std::wstring kOtherFile = L"C:\\HotspotImage\\Other.exe";
 const std::wstring kJournalInstall = L"TesmarWiFiHotspotSvr.exe\t\"" + kTarget + L"\" install";
 
-Version4 V(WORD a, WORD b = 0, WORD c = 0, WORD d = 0)
-{
-    return {a, b, c, d};
-}
-
 // Where this machine's installer (`mine`) or the other machine's leaves the new executable.
 std::wstring NewExecutable(bool mine = true)
 {

@@ -12,11 +12,6 @@ using Lines = std::vector<std::wstring>;
 
 const std::wstring kInstalledDll = L"C:\\Windows\\System32\\drivers\\UMDF\\TesmarVhid.dll";
 
-Version4 V(WORD a, WORD b, WORD c, WORD d)
-{
-    return {a, b, c, d};
-}
-
 // A suite folder in this machine's temp folder with the program (under a chosen name) and devcon, as the installer
 // lays them out.
 class VhidDriver : public ::testing::Test

@@ -84,6 +84,10 @@ private:
 using Version4 = std::array<WORD, 4>;
 constexpr Version4 kNoFile = {0, 0, 0, 0};
 constexpr Version4 kUnversioned = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+inline Version4 V(WORD major, WORD minor = 0, WORD build = 0, WORD revision = 0)
+{
+    return {major, minor, build, revision};
+}
 
 // Replaces `path` with a copy of the stand-in `fixture` carrying this file version (and `product`, or the same,
 // as product version), making its folder; gives the bytes placed.
