@@ -1,5 +1,6 @@
 // "/INSTALLSVR" end to end: the service executable stand-in is placed where the suite's installer leaves it, the
 // registered copy where the service runs from, and the outcome is read from files, registry, journal and log.
+// Files are compared whole inside EXPECT_TRUE, so that no executable is printed into a failure message.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -35,8 +36,6 @@ void RegisterImagePath(const std::wstring& imagePath)
 {
     SetString(View::Default, kServiceKey, L"ImagePath", imagePath, REG_EXPAND_SZ);
 }
-
-// Files are compared whole with EXPECT_TRUE, so that no executable is printed into a failure message.
 
 // True when the lingering service stand-in was ended by the chore (the harness would end it with 0xDEAD).
 bool EndedByChore(Child& service)
