@@ -1,10 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
-
-#include "harness/harness.h"
 #include "harness/modes.h"
 
 using namespace harness;
@@ -13,9 +6,8 @@ namespace
 {
 const wchar_t kFolio[] = L"FolioViewAPI.dll";
 const wchar_t kQmx[] = L"TesmarQMX.dll";
-using Calls = std::vector<std::wstring>;
 
-class ReadingMode : public ::testing::Test
+class ReadingMode : public ModeTest
 {
 protected:
     // The mirror value as a caller sees it in the 64-bit view; on 64-bit Windows the 32-bit view must never receive
@@ -42,40 +34,54 @@ protected:
     {
         SetValue(View::Bits64, kSettingsKey, name, REG_BINARY, &value, sizeof(value));
     }
-
-    CleanSettingsKey key_;
-    ScopedProfile profile_;
-    Journal journal_;
 };
 }  // namespace
 
-TEST_F(ReadingMode, SwitchesTheLibraryAndMirrorsOnlyTheOnState)
+// Each reading switch is followed by a usage-mode switch, which shows whether the walk went on.
+TEST_F(ReadingMode, SwitchesTheLibraryMirrorsOnlyTheOnStateAndEndsTheWalkWhenUnavailable)
 {
+    const Calls set1 = {L"load", L"SetFolioViewStatus 1"}, none, setMode = {L"load", L"SetQmxMode 1", L"free"};
     const struct
     {
-        const wchar_t* arguments;
+        Placement placement;
+        const wchar_t* fixture;
+        const wchar_t* reading;
         Calls calls;
-        long long status;
+        long long status;  // the StartStatus1 mirror afterwards
     } cases[] = {
-        {L"/fviewon", {L"load", L"SetFolioViewStatus 1"}, 1},
-        {L"/fviewwait", {L"load", L"SetFolioViewStatus 1"}, 1},  // the shell already runs
-        {L"-FVIEWWAIT", {L"load", L"SetFolioViewStatus 1"}, 1},
-        {L"/fviewoff", {L"load", L"SetFolioViewStatus 0"}, -1},
+        {Installed, kFolio, L"/fviewon", set1, 1},
+        {Installed, kFolio, L"/fviewwait", set1, 1},  // the shell already runs
+        {Installed, kFolio, L"-FVIEWWAIT", set1, 1},
+        {Installed, kFolio, L"/FVIEWOFF", {L"load", L"SetFolioViewStatus 0"}, -1},
         // Off never clears the mirror; the module is never released, so it is loaded only once.
-        {L"/fviewon /fviewoff", {L"load", L"SetFolioViewStatus 1", L"SetFolioViewStatus 0"}, 1},
+        {Installed, kFolio, L"/fviewon /fviewoff", {L"load", L"SetFolioViewStatus 1", L"SetFolioViewStatus 0"}, 1},
+        // Without the library or one of its entry points the walk ends and nothing is written.
+        {Absent, kFolio, L"/fviewon", none, -1},
+        {Absent, kFolio, L"/fviewget", none, -1},
+        {Absent, kFolio, L"/issupportfview", none, -1},
+        {OtherRoot, kFolio, L"/fviewon", none, -1},  // the other install root is never tried
+        {OtherRoot, kFolio, L"/fviewoff", none, -1},
+        {Installed, L"FolioViewAPI-noset.dll", L"/fviewon", {L"load"}, -1},
+        {Installed, L"FolioViewAPI-noset.dll", L"/fviewwait", {L"load"}, -1},
+        {Installed, L"FolioViewAPI-noset.dll", L"/fviewoff", {L"load"}, -1},
+        {Installed, L"FolioViewAPI-noget.dll", L"/fviewget", {L"load"}, -1},
+        {Installed, L"FolioViewAPI-nosupport.dll", L"/issupportfview", {L"load"}, -1},
     };
-    PlacedLibrary library(kFolio, FolioLibraryPath());
+    PlacedLibrary usage(kQmx, QmxLibraryPath());
     ScopedShell shell;
     for (const auto& c : cases)
     {
-        DeleteKeyEverywhere(kSettingsKey);
-        RemoveFile(journal_.Path());
-        const RunResult run = RunInstelix(c.arguments);
-        ASSERT_TRUE(run.started);
-        EXPECT_EQ(run.exitCode, 0u) << c.arguments;
-        EXPECT_EQ(LibraryCalls(journal_.Lines(), kFolio), c.calls) << c.arguments;
-        EXPECT_EQ(Mirror(L"StartStatus1"), c.status) << c.arguments;
-        EXPECT_EQ(Mirror(L"IsSupport1"), -1) << c.arguments;
+        SCOPED_TRACE(testing::Message() << c.reading << " with " << c.fixture << " placement " << c.placement);
+        const auto reading = PlaceLibrary(c.placement, c.fixture, FolioLibraryPath);
+        const bool walkGoesOn = c.calls.size() > 1;  // the library was loaded and its entry point found
+        Reset();
+        EXPECT_EQ(RunInstelix(std::wstring(c.reading) + L" /qmxmv").exitCode, 0u);
+        EXPECT_EQ(CallsOf(kFolio), c.calls);
+        EXPECT_EQ(CallsOf(kQmx), walkGoesOn ? setMode : none);
+        EXPECT_EQ(profile_.Exists(), walkGoesOn);
+        EXPECT_EQ(Mirror(L"StartStatus1"), c.status);
+        EXPECT_EQ(Mirror(L"IsSupport1"), -1);
+        EXPECT_EQ(KeyExists(View::Bits64, kSettingsKey), c.status != -1);
     }
 }
 
@@ -100,19 +106,17 @@ TEST_F(ReadingMode, GetWritesTheLibraryStateOnlyWhenItDiffersFromTheStoredOne)
     PlacedLibrary library(kFolio, FolioLibraryPath());
     for (const auto& c : cases)
     {
-        DeleteKeyEverywhere(kSettingsKey);
+        SCOPED_TRACE(testing::Message() << "stored " << c.stored << ", library " << c.libraryState);
+        ScopedEnv state(L"INSTELIX_FOLIO_STATUS", c.libraryState);
+        Reset();
         if (c.stored != absent)
             StoreUntyped(L"StartStatus1", static_cast<DWORD>(c.stored));
-        ScopedEnv state(L"INSTELIX_FOLIO_STATUS", c.libraryState);
-        RemoveFile(journal_.Path());
         EXPECT_EQ(RunInstelix(L"-FVIEWGET").exitCode, 0u);
-        const std::string label = "stored " + std::to_string(c.stored) + ", library " +
-                                  std::string(c.libraryState, c.libraryState + wcslen(c.libraryState));
-        EXPECT_EQ(LibraryCalls(journal_.Lines(), kFolio), (Calls{L"load", L"GetFolioViewStatus"})) << label;
-        EXPECT_EQ(Mirror(L"StartStatus1"), c.after) << label;
+        EXPECT_EQ(CallsOf(kFolio), (Calls{L"load", L"GetFolioViewStatus"}));
+        EXPECT_EQ(Mirror(L"StartStatus1"), c.after);
         if (c.after != absent)
         {
-            EXPECT_EQ(MirrorType(L"StartStatus1"), c.rewritten ? DWORD{REG_DWORD} : DWORD{REG_BINARY}) << label;
+            EXPECT_EQ(MirrorType(L"StartStatus1"), c.rewritten ? DWORD{REG_DWORD} : DWORD{REG_BINARY});
         }
     }
 }
@@ -128,53 +132,5 @@ TEST_F(ReadingMode, IsSupportWritesTheFullAnswerEveryTime)
     EXPECT_EQ(RunInstelix(L"-ISSUPPORTFVIEW").exitCode, 0u);
     EXPECT_EQ(MirrorType(L"IsSupport1"), DWORD{REG_DWORD}) << "an equal value is written again";
     EXPECT_EQ(Mirror(L"StartStatus1"), -1);
-    EXPECT_EQ(LibraryCalls(journal_.Lines(), kFolio),
-              (Calls{L"load", L"IsSupportFolioView", L"load", L"IsSupportFolioView"}));
-}
-
-TEST_F(ReadingMode, UnavailableLibraryOrEntryPointEndsTheWalkUntouched)
-{
-    const struct
-    {
-        Placement placement;
-        const wchar_t* fixture;
-        const wchar_t* reading;
-        Calls calls;
-    } cases[] = {
-        {Absent, kFolio, L"/fviewon", {}},
-        {Absent, kFolio, L"/fviewget", {}},
-        {Absent, kFolio, L"/issupportfview", {}},
-        {OtherRoot, kFolio, L"/fviewon", {}},  // the other install root is never tried
-        {OtherRoot, kFolio, L"/fviewoff", {}},
-        {Installed, L"FolioViewAPI-noset.dll", L"/fviewon", {L"load"}},
-        {Installed, L"FolioViewAPI-noset.dll", L"/fviewwait", {L"load"}},
-        {Installed, L"FolioViewAPI-noset.dll", L"/fviewoff", {L"load"}},
-        {Installed, L"FolioViewAPI-noget.dll", L"/fviewget", {L"load"}},
-        {Installed, L"FolioViewAPI-nosupport.dll", L"/issupportfview", {L"load"}},
-    };
-    PlacedLibrary usage(kQmx, QmxLibraryPath());
-    ScopedShell shell;
-    for (const auto& c : cases)
-    {
-        DeleteKeyEverywhere(kSettingsKey);
-        RemoveFile(journal_.Path());
-        std::unique_ptr<PlacedLibrary> reading;
-        if (c.placement != Absent)
-            reading = std::make_unique<PlacedLibrary>(c.fixture, FolioLibraryPath(c.placement == OtherRoot));
-        const std::wstring arguments = std::wstring(c.reading) + L" /qmxmv";
-        EXPECT_EQ(RunInstelix(arguments).exitCode, 0u) << arguments;
-        EXPECT_EQ(LibraryCalls(journal_.Lines(), kFolio), c.calls) << arguments << " with " << c.fixture;
-        EXPECT_TRUE(LibraryCalls(journal_.Lines(), kQmx).empty()) << "the walk went on after " << c.reading;
-        EXPECT_FALSE(KeyExists(View::Bits64, kSettingsKey)) << arguments;
-        EXPECT_FALSE(profile_.Exists()) << arguments;
-    }
-}
-
-TEST_F(ReadingMode, AvailableLibraryLetsTheWalkGoOn)
-{
-    PlacedLibrary reading(kFolio, FolioLibraryPath());
-    PlacedLibrary usage(kQmx, QmxLibraryPath());
-    EXPECT_EQ(RunInstelix(L"/FVIEWOFF /qmxmv").exitCode, 0u);
-    EXPECT_EQ(LibraryCalls(journal_.Lines(), kFolio), (Calls{L"load", L"SetFolioViewStatus 0"}));
-    EXPECT_EQ(LibraryCalls(journal_.Lines(), kQmx), (Calls{L"load", L"SetQmxMode 1", L"free"}));
+    EXPECT_EQ(CallsOf(kFolio), (Calls{L"load", L"IsSupportFolioView", L"load", L"IsSupportFolioView"}));
 }

@@ -1,55 +1,33 @@
 #include <gtest/gtest.h>
 
-#include "harness/support.h"
+#include "harness/modes.h"
 
 using namespace harness;
 
 namespace
 {
-std::wstring SuiteFolder()
-{
-    return IsWin64Machine() ? L"C:\\Program Files (x86)\\Tesmar\\Tesmar Settings"
-                            : L"C:\\Program Files\\Tesmar\\Tesmar Settings";
-}
-
 std::wstring ToastPath()
 {
-    return SuiteFolder() + L"\\PopToastProcess.exe";
+    return InstallRoot() + L"\\Tesmar\\Tesmar Settings\\PopToastProcess.exe";
 }
 
-// Places the recorder as the toast program (and, if asked, as the hotspot service); removes what it placed.
-class SuiteInstalled
+std::wstring ServicePath()
 {
-public:
-    explicit SuiteInstalled(bool service = false)
-    {
-        MakeDirs(SuiteFolder());
-        CopyFileW(FixturePath(L"recorder.exe").c_str(), ToastPath().c_str(), FALSE);
-        if (service)
-            CopyFileW(FixturePath(L"recorder.exe").c_str(), ServicePath().c_str(), FALSE);
-    }
-    ~SuiteInstalled()
-    {
-        RemoveFile(ToastPath());
-        RemoveFile(ServicePath());
-        RemoveDirectoryW(SuiteFolder().c_str());
-        RemoveDirectoryW(SuiteFolder().substr(0, SuiteFolder().find_last_of(L'\\')).c_str());
-    }
-    static std::wstring ServicePath() { return SuiteFolder() + L"\\TesmarWiFiHotspotSvr.exe"; }
-};
+    return InstallRoot() + L"\\Tesmar\\Tesmar Settings\\TesmarWiFiHotspotSvr.exe";
+}
 
-const std::wstring kToastLine = L"PopToastProcess.exe\t\"";
+const std::vector<std::wstring> kToastOnly = {L"PopToastProcess.exe\t\"" + ToastPath() + L"\""};
 }  // namespace
 
 TEST(Pop, RunsTheToastWithItsQuotedPathAloneAndExitsZero)
 {
-    SuiteInstalled suite;
+    PlacedLibrary toast(L"recorder.exe", ToastPath());
     for (const wchar_t* toastExit : {L"0", L"1", L"7"})
     {
         Journal journal;
         ScopedEnv exit(L"INSTELIX_STANDIN_EXIT", toastExit);
         EXPECT_EQ(RunInstelix(L"/POP").exitCode, 0u);
-        EXPECT_EQ(journal.Lines(), std::vector<std::wstring>{kToastLine + ToastPath() + L"\""});
+        EXPECT_EQ(journal.Lines(), kToastOnly);
     }
 }
 
@@ -63,46 +41,42 @@ TEST(Pop, MissingToastExitsZeroAfterOneLoggedStartFailure)
     // Wine: 2 even when the folder is missing too, where Windows gives 3.
     EXPECT_TRUE(lines[0].message == L"g_UnloadWordDropCtl  CreateProcess failed 2" ||
                 lines[0].message == L"g_UnloadWordDropCtl  CreateProcess failed 3")
-        << std::string(lines[0].message.begin(), lines[0].message.end());
+        << lines[0].message;
 }
 
 // The walk goes on after /closesettings, and /POP ends it: a later /INSTALLSVR never runs.
 TEST(CloseSettings, WalkGoesOnToPopWhichEndsIt)
 {
+    PlacedLibrary toast(L"recorder.exe", ToastPath()), service(L"recorder.exe", ServicePath());
     for (const wchar_t* arguments : {L"/closesettings /POP", L"/closesettings /POP /INSTALLSVR"})
     {
-        SCOPED_TRACE(std::string(arguments, arguments + wcslen(arguments)));
-        SuiteInstalled suite(true);
+        SCOPED_TRACE(arguments);
         TempFolder temp(L"instelix-settings");
         Child settings = StartLingering(temp / L"Settings.exe");
         Journal journal;
         EXPECT_EQ(RunInstelix(arguments).exitCode, 0u);
-        EXPECT_EQ(journal.Lines(), std::vector<std::wstring>{kToastLine + ToastPath() + L"\""});
-        EXPECT_TRUE(FileExists(SuiteInstalled::ServicePath())) << "the service chore ran";
-        if (CanReadModuleLists())
-        {
-            DWORD exitCode = 1;
-            EXPECT_TRUE(settings.Wait(5000, &exitCode));
-            EXPECT_EQ(exitCode, 0u);
-        }
+        EXPECT_EQ(journal.Lines(), kToastOnly);
+        EXPECT_TRUE(FileExists(ServicePath())) << "the service chore ran";
+        DWORD exitCode = 1;
+        EXPECT_TRUE(!CanReadModuleLists() || (settings.Wait(5000, &exitCode) && exitCode == 0));
     }
 }
 
+namespace
+{
 void EndsOneSettingsProcessPerArgument()
 {
-    struct Case
+    const struct
     {
         const wchar_t* arguments;
-        int running;
+        size_t running;
         int ended;
-    };
-    for (const Case& c : {Case{L"/closesettings", 2, 1}, Case{L"-CLOSESETTINGS /CLOSESETTINGS", 3, 2}})
+    } cases[] = {{L"/closesettings", 2, 1}, {L"-CLOSESETTINGS /CLOSESETTINGS", 3, 2}};
+    for (const auto& c : cases)
     {
-        SCOPED_TRACE(std::string(c.arguments, c.arguments + wcslen(c.arguments)));
+        SCOPED_TRACE(c.arguments);
         TempFolder temp(L"instelix-settings");
-        std::vector<Child> settings;
-        for (int i = 0; i < c.running; ++i)
-            settings.push_back(StartLingering(temp / (std::to_wstring(i) + L"\\Settings.exe")));
+        std::vector<Child> settings = StartLingering(temp, std::vector<std::wstring>(c.running, L"Settings.exe"));
         EXPECT_EQ(RunInstelix(c.arguments).exitCode, 0u);
         int ended = 0;
         for (Child& child : settings)
@@ -114,3 +88,4 @@ void EndsOneSettingsProcessPerArgument()
 const bool kCloseRegistered = (RegisterNeedingModuleLists("CloseSettings", "EndsOneSettingsProcessPerArgument",
                                                           EndsOneSettingsProcessPerArgument),
                                true);
+}  // namespace

@@ -1,7 +1,8 @@
 #include "harness/harness.h"
 
 #include <gtest/gtest.h>
-#include <shlwapi.h>
+
+#include "support/unique.h"
 
 namespace harness
 {
@@ -26,41 +27,19 @@ std::wstring FixturePath(const std::wstring& name)
 bool IsWin64Machine()
 {
     BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    return wow64 != FALSE;
-}
-
-static HANDLE Start(const std::wstring& application, const std::wstring& commandLine, DWORD* id)
-{
-    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-    line.push_back(0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), line.data(), nullptr, nullptr, FALSE,
-                        0, nullptr, nullptr, &startup, &info))
-        return nullptr;
-    CloseHandle(info.hThread);
-    if (id != nullptr)
-        *id = info.dwProcessId;
-    return info.hProcess;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
 RunResult Run(const std::wstring& application, const std::wstring& commandLine, DWORD timeoutMs)
 {
+    Child child(application, commandLine);
     RunResult result;
-    HANDLE process = Start(application, commandLine, nullptr);
-    if (process == nullptr)
-        return result;
-    result.started = true;
-    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0)
+    result.started = child.Id() != 0;
+    if (result.started && !child.Wait(timeoutMs, &result.exitCode))
     {
         result.timedOut = true;
-        TerminateProcess(process, 0xDEAD);
-        WaitForSingleObject(process, 5000);
+        result.exitCode = 0xDEAD;
     }
-    GetExitCodeProcess(process, &result.exitCode);
-    CloseHandle(process);
     return result;
 }
 
@@ -71,30 +50,23 @@ RunResult RunInstelix(const std::wstring& arguments, DWORD timeoutMs)
 
 Child::Child(const std::wstring& application, const std::wstring& commandLine)
 {
-    // Not in the initialiser list: id_'s default initialiser would run after Start() and reset it to 0.
-    process_ = Start(application, commandLine, &id_);
-}
-
-Child::Child(Child&& other) noexcept : process_(other.process_), id_(other.id_)
-{
-    other.process_ = nullptr;
+    std::wstring line = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), &line[0], nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &info))
+        return;
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    id_ = info.dwProcessId;
 }
 
 Child& Child::operator=(Child&& other) noexcept
 {
-    if (this != &other)
-    {
-        Kill();
-        process_ = other.process_;
-        id_ = other.id_;
-        other.process_ = nullptr;
-    }
+    std::swap(process_, other.process_);
+    std::swap(id_, other.id_);
     return *this;
-}
-
-Child::~Child()
-{
-    Kill();
 }
 
 bool Child::Running() const
@@ -123,24 +95,24 @@ void Child::Kill()
 
 static REGSAM ViewFlag(View view)
 {
-    switch (view)
-    {
-    case View::Bits32:
-        return KEY_WOW64_32KEY;
-    case View::Bits64:
-        return KEY_WOW64_64KEY;
-    default:
-        return 0;
-    }
+    return view == View::Bits32 ? KEY_WOW64_32KEY : view == View::Bits64 ? KEY_WOW64_64KEY : 0;
+}
+
+// `subKey` of HKEY_LOCAL_MACHINE in the view given, opened or created; empty on failure.
+static UniqueRegKey OpenKey(View view, const std::wstring& subKey, REGSAM access, bool create = false)
+{
+    HKEY key = nullptr;
+    const REGSAM sam = access | ViewFlag(view);
+    const LSTATUS status =
+        create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, 0, sam, nullptr, &key, nullptr)
+               : RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, sam, &key);
+    return UniqueRegKey(status == ERROR_SUCCESS ? key : nullptr);
 }
 
 void DeleteKey(View view, const std::wstring& subKey)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_ALL_ACCESS | ViewFlag(view), &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteTreeW(key, nullptr);
-    RegCloseKey(key);
+    if (UniqueRegKey key = OpenKey(view, subKey, KEY_ALL_ACCESS))
+        RegDeleteTreeW(key.get(), nullptr);
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), ViewFlag(view), 0);
 }
 
@@ -152,23 +124,16 @@ void DeleteKeyEverywhere(const std::wstring& subKey)
 
 bool KeyExists(View view, const std::wstring& subKey)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_READ | ViewFlag(view), &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    return static_cast<bool>(OpenKey(view, subKey, KEY_READ));
 }
 
 void SetValue(View view, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data,
               DWORD bytes)
 {
-    HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | ViewFlag(view),
-                                     nullptr, &key, nullptr);
-    ASSERT_EQ(status, ERROR_SUCCESS) << "creating the test key";
-    status = RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), bytes);
-    RegCloseKey(key);
-    ASSERT_EQ(status, ERROR_SUCCESS) << "writing the test value";
+    UniqueRegKey key = OpenKey(view, subKey, KEY_ALL_ACCESS, true);
+    ASSERT_NE(key.get(), nullptr) << "creating the test key";
+    ASSERT_EQ(RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), bytes), ERROR_SUCCESS)
+        << "writing the test value";
 }
 
 void SetDword(View view, const std::wstring& subKey, const std::wstring& name, DWORD value)
@@ -183,38 +148,28 @@ void SetString(View view, const std::wstring& subKey, const std::wstring& name, 
 
 bool DeleteValue(View view, const std::wstring& subKey, const std::wstring& name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_ALL_ACCESS | ViewFlag(view), &key) != ERROR_SUCCESS)
-        return false;
-    const bool deleted = RegDeleteValueW(key, name.c_str()) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return deleted;
+    UniqueRegKey key = OpenKey(view, subKey, KEY_ALL_ACCESS);
+    return key && RegDeleteValueW(key.get(), name.c_str()) == ERROR_SUCCESS;
 }
 
 bool GetValue(View view, const std::wstring& subKey, const std::wstring& name, DWORD* type, std::vector<BYTE>* data)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_READ | ViewFlag(view), &key) != ERROR_SUCCESS)
-        return false;
+    UniqueRegKey key = OpenKey(view, subKey, KEY_READ);
     DWORD size = 0;
-    LSTATUS status = RegQueryValueExW(key, name.c_str(), nullptr, type, nullptr, &size);
-    if (status == ERROR_SUCCESS)
-    {
-        data->assign(size, 0);
-        status = RegQueryValueExW(key, name.c_str(), nullptr, type, data->data(), &size);
-        data->resize(size);
-    }
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    if (!key || RegQueryValueExW(key.get(), name.c_str(), nullptr, type, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    data->assign(size, 0);
+    const bool read = RegQueryValueExW(key.get(), name.c_str(), nullptr, type, data->data(), &size) == ERROR_SUCCESS;
+    data->resize(size);
+    return read;
 }
 
 long long GetDword(View view, const std::wstring& subKey, const std::wstring& name, long long missing)
 {
-    DWORD type = 0;
+    DWORD type = 0, value = 0;
     std::vector<BYTE> data;
     if (!GetValue(view, subKey, name, &type, &data) || data.size() != sizeof(DWORD))
         return missing;
-    DWORD value = 0;
     memcpy(&value, data.data(), sizeof(value));
     return value;
 }
@@ -227,26 +182,22 @@ bool FileExists(const std::wstring& path)
 std::string ReadBytes(const std::wstring& path)
 {
     std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
     char chunk[4096];
     DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0)
+    while (file && ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0)
         bytes.append(chunk, got);
-    CloseHandle(file);
     return bytes;
 }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes)
 {
     RemoveFile(path);
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << "creating a test file";
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(static_cast<bool>(file)) << "creating a test file";
     DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 void MakeDirs(const std::wstring& path)
@@ -266,20 +217,14 @@ void RemoveTree(const std::wstring& path)
 {
     WIN32_FIND_DATAW found;
     HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE)
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found))
     {
-        do
-        {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path + L"\\" + name);
-            else
-                RemoveFile(path + L"\\" + name);
-        } while (FindNextFileW(find, &found));
-        FindClose(find);
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveTree : RemoveFile)(path + L"\\" + name);
     }
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryW(path.c_str());
     RemoveFile(path);
@@ -292,71 +237,49 @@ std::wstring Utf16FromBytes(const std::string& bytes)
 
 std::wstring Widen(const std::string& utf8)
 {
-    if (utf8.empty())
-        return std::wstring();
-    const int chars = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring text(chars, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0], chars);
+    std::wstring text(utf8.size(), L'\0');  // never more UTF-16 units than UTF-8 bytes
+    text.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0],
+                                    static_cast<int>(text.size())));
     return text;
 }
 
-namespace
+std::string Narrow(const std::wstring& text)
 {
-void PutWord(std::string& out, WORD value)
-{
-    out.append(reinterpret_cast<const char*>(&value), sizeof(value));
+    std::string utf8(text.size() * 3, '\0');  // at most three UTF-8 bytes for each UTF-16 unit
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0],
+                                    static_cast<int>(utf8.size()), nullptr, nullptr));
+    return utf8;
 }
 
-void PutDword(std::string& out, DWORD value)
+std::vector<std::string> SplitLines(const std::string& text)
 {
-    out.append(reinterpret_cast<const char*>(&value), sizeof(value));
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
 }
-
-// A VS_VERSIONINFO block holding only the fixed information, as a resource compiler lays it out.
-std::string VersionBlock(const WORD file[4], const WORD product[4])
-{
-    std::string block;
-    PutWord(block, 0);                          // wLength, set below
-    PutWord(block, sizeof(VS_FIXEDFILEINFO));   // wValueLength
-    PutWord(block, 0);                          // wType: binary
-    for (const wchar_t* key = L"VS_VERSION_INFO";; ++key)
-    {
-        PutWord(block, static_cast<WORD>(*key));
-        if (*key == 0)
-            break;
-    }
-    while (block.size() % 4 != 0)
-        block.push_back(0);
-    PutDword(block, VS_FFI_SIGNATURE);
-    PutDword(block, VS_FFI_STRUCVERSION);
-    PutDword(block, MAKELONG(file[1], file[0]));
-    PutDword(block, MAKELONG(file[3], file[2]));
-    PutDword(block, MAKELONG(product[1], product[0]));
-    PutDword(block, MAKELONG(product[3], product[2]));
-    PutDword(block, VS_FFI_FILEFLAGSMASK);
-    PutDword(block, 0);
-    PutDword(block, VOS_NT_WINDOWS32);
-    PutDword(block, VFT_APP);
-    PutDword(block, 0);
-    PutDword(block, 0);
-    PutDword(block, 0);
-    const WORD length = static_cast<WORD>(block.size());
-    memcpy(&block[0], &length, sizeof(length));
-    return block;
-}
-}  // namespace
 
 void CopyWithVersion(const std::wstring& source, const std::wstring& target, const WORD fileVersion[4],
                      const WORD productVersion[4])
 {
+    auto high = [](const WORD* v) { return static_cast<DWORD>(MAKELONG(v[1], v[0])); };
+    auto low = [](const WORD* v) { return static_cast<DWORD>(MAKELONG(v[3], v[2])); };
+    // A VS_VERSIONINFO block holding only the fixed information, as a resource compiler lays it out.
+    struct
+    {
+        WORD length, valueLength, type;
+        wchar_t key[16];
+        WORD padding;
+        VS_FIXEDFILEINFO fixed;
+    } block = {sizeof(block), sizeof(VS_FIXEDFILEINFO), 0, L"VS_VERSION_INFO", 0,
+               {VS_FFI_SIGNATURE, VS_FFI_STRUCVERSION, high(fileVersion), low(fileVersion), high(productVersion),
+                low(productVersion), VS_FFI_FILEFLAGSMASK, 0, VOS_NT_WINDOWS32, VFT_APP, 0, 0, 0}};
     RemoveFile(target);
     ASSERT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << "copying " << GetLastError();
     HANDLE update = BeginUpdateResourceW(target.c_str(), FALSE);
     ASSERT_NE(update, nullptr);
-    std::string block = VersionBlock(fileVersion, productVersion);
     ASSERT_TRUE(UpdateResourceW(update, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO),
-                                MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), &block[0],
-                                static_cast<DWORD>(block.size())));
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), &block, sizeof(block)));
     ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
 }
 
@@ -378,13 +301,8 @@ Journal::~Journal()
 std::vector<std::wstring> Journal::Lines() const
 {
     std::vector<std::wstring> lines;
-    const std::wstring text = Widen(ReadBytes(path_));
-    size_t start = 0;
-    for (size_t end = text.find(L'\n'); end != std::wstring::npos; end = text.find(L'\n', start))
-    {
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
+    for (const std::string& line : SplitLines(ReadBytes(path_)))
+        lines.push_back(Widen(line));
     return lines;
 }
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,6 @@ std::wstring BuildDir();
 std::wstring InstelixPath();
 // A stand-in program or library built under fixtures\.
 std::wstring FixturePath(const std::wstring& name);
-// True when the stand-in machine is 64-bit Windows.
 bool IsWin64Machine();
 
 struct RunResult
@@ -25,19 +25,19 @@ struct RunResult
 };
 
 // Starts `application` with exactly `commandLine` and waits up to `timeoutMs`; a program still running then is
-// ended and reported as timed out.
+// ended (exit code 0xDEAD) and reported as timed out.
 RunResult Run(const std::wstring& application, const std::wstring& commandLine, DWORD timeoutMs = 60000);
 // Runs Instelix.exe with its quoted path followed by a blank and `arguments`.
 RunResult RunInstelix(const std::wstring& arguments, DWORD timeoutMs = 60000);
 
-// A program that runs while the test does something else; ended when the owner goes.
+// A program that runs while the test does something else; ended (exit code 0xDEAD) when the owner goes.
 class Child
 {
 public:
     Child() = default;
     Child(const std::wstring& application, const std::wstring& commandLine);
-    ~Child();
-    Child(Child&& other) noexcept;
+    ~Child() { Kill(); }
+    Child(Child&& other) noexcept { *this = std::move(other); }
     Child& operator=(Child&& other) noexcept;
     bool Running() const;
     DWORD Id() const { return id_; }
@@ -59,7 +59,6 @@ enum class View
 
 // Removes `subKey` under HKEY_LOCAL_MACHINE with everything below it, in the view given.
 void DeleteKey(View view, const std::wstring& subKey);
-// Removes `subKey` from both views.
 void DeleteKeyEverywhere(const std::wstring& subKey);
 bool KeyExists(View view, const std::wstring& subKey);
 void SetValue(View view, const std::wstring& subKey, const std::wstring& name, DWORD type, const void* data,
@@ -84,6 +83,9 @@ void RemoveFile(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
 std::wstring Utf16FromBytes(const std::string& bytes);
 std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& text);  // to UTF-8
+// The '\n'-ended lines of `text`, without their ends; text after the last one is left out.
+std::vector<std::string> SplitLines(const std::string& text);
 
 // Copies `source` to `target` and gives the copy a version resource with these fixed file and product
 // versions (four numbers each).
@@ -115,5 +117,18 @@ private:
     std::wstring name_;
     std::wstring old_;
     bool had_ = false;
+};
+
+// Runs `clean` when made and again when destroyed, so a test starts and leaves the machine tidy.
+class Tidy
+{
+public:
+    explicit Tidy(std::function<void()> clean) : clean_(std::move(clean)) { clean_(); }
+    ~Tidy() { clean_(); }
+    Tidy(const Tidy&) = delete;
+    Tidy& operator=(const Tidy&) = delete;
+
+private:
+    std::function<void()> clean_;
 };
 }  // namespace harness

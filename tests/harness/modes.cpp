@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
-#include "harness/harness.h"
-
 namespace harness
 {
 const wchar_t kSettingsKey[] = L"Software\\Tesmar\\Tesmar Settings";
@@ -26,56 +24,30 @@ std::wstring QmxLibraryPath(bool otherRoot)
 
 PlacedLibrary::PlacedLibrary(const std::wstring& fixture, const std::wstring& target) : target_(target)
 {
-    const std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
-    for (size_t at = folder.find(L'\\', 3);; at = folder.find(L'\\', at + 1))
-    {
-        const std::wstring dir = folder.substr(0, at);
-        if (CreateDirectoryW(dir.c_str(), nullptr))
-            createdDirs_.push_back(dir);
-        if (at == std::wstring::npos)
-            break;
-    }
-    EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), target.c_str(), FALSE)) << "placing " << fixture.c_str();
+    MakeDirs(target.substr(0, target.find_last_of(L'\\')));
+    EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), target.c_str(), FALSE)) << "placing " << fixture;
 }
 
 PlacedLibrary::~PlacedLibrary()
 {
     RemoveFile(target_);
-    for (auto dir = createdDirs_.rbegin(); dir != createdDirs_.rend(); ++dir)
-        RemoveDirectoryW(dir->c_str());
+    // Up to the first folder that still holds something, such as "C:\Program Files".
+    for (std::wstring dir = target_.substr(0, target_.find_last_of(L'\\')); RemoveDirectoryW(dir.c_str());)
+        dir.resize(dir.find_last_of(L'\\'));
 }
 
-static std::wstring ShellFolder()
+std::unique_ptr<PlacedLibrary> PlaceLibrary(Placement placement, const std::wstring& fixture,
+                                            std::wstring (*path)(bool otherRoot))
 {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + L"instelix-shell";
-    MakeDirs(folder);
-    const std::wstring shell = folder + L"\\explorer.exe";
-    EXPECT_TRUE(CopyFileW(FixturePath(L"recorder.exe").c_str(), shell.c_str(), FALSE)) << "placing the shell";
-    return folder;
+    return placement == Absent ? nullptr : std::make_unique<PlacedLibrary>(fixture, path(placement == OtherRoot));
 }
 
-ScopedShell::ScopedShell()
-    : folder_(ShellFolder()), shell_(folder_ + L"\\explorer.exe", L"explorer.exe --linger")
+ScopedShell::ScopedShell() : folder_(L"instelix-shell"), shell_(StartLingering(folder_ / L"explorer.exe"))
 {
-    EXPECT_TRUE(shell_.Running()) << "starting the stand-in shell";
 }
 
-ScopedShell::~ScopedShell()
+CleanSettingsKey::CleanSettingsKey() : Tidy([] { DeleteKeyEverywhere(kSettingsKey); })
 {
-    shell_.Kill();
-    RemoveTree(folder_);
-}
-
-CleanSettingsKey::CleanSettingsKey()
-{
-    DeleteKeyEverywhere(kSettingsKey);
-}
-
-CleanSettingsKey::~CleanSettingsKey()
-{
-    DeleteKeyEverywhere(kSettingsKey);
 }
 
 ScopedProfile::ScopedProfile()
@@ -83,17 +55,7 @@ ScopedProfile::ScopedProfile()
     wchar_t folder[MAX_PATH] = {};
     SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_APPDATA, FALSE);
     path_ = std::wstring(folder) + L"\\tmspr_prof.cfg";
-    had_ = FileExists(path_);
-    if (had_)
-        saved_ = ReadBytes(path_);
     RemoveFile(path_);
-}
-
-ScopedProfile::~ScopedProfile()
-{
-    RemoveFile(path_);
-    if (had_)
-        WriteBytes(path_, saved_);
 }
 
 bool ScopedProfile::Exists() const

@@ -4,10 +4,13 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "harness/harness.h"
+#include "harness/support.h"
 
 namespace harness
 {
@@ -26,8 +29,8 @@ enum Placement
     Installed,
 };
 
-// A stand-in library copied to `target` for the life of the object; the file and the folders it created go
-// with it.
+// A stand-in library copied to `target` for the life of the object; the file and the folders left empty go with
+// it.
 class PlacedLibrary
 {
 public:
@@ -38,24 +41,21 @@ public:
 
 private:
     std::wstring target_;
-    std::vector<std::wstring> createdDirs_;
 };
 
 // Keeps the settings key absent in both views before and after a test.
-class CleanSettingsKey
+class CleanSettingsKey : Tidy
 {
 public:
     CleanSettingsKey();
-    ~CleanSettingsKey();
 };
 
-// The profile file's path; the file is absent while the object lives unless the test writes it, and whatever
-// was there before is put back afterwards.
+// The profile file, absent before and after the object's life.
 class ScopedProfile
 {
 public:
     ScopedProfile();
-    ~ScopedProfile();
+    ~ScopedProfile() { RemoveFile(path_); }
     const std::wstring& Path() const { return path_; }
     bool Exists() const;
     // The "InitWait" entry of "ConfigParam", read from the file's bytes; empty when absent.
@@ -63,8 +63,6 @@ public:
 
 private:
     std::wstring path_;
-    std::string saved_;
-    bool had_ = false;
 };
 
 // A stand-in desktop shell: a lingering program whose image name is "explorer.exe". Wine starts its own shell
@@ -73,15 +71,37 @@ class ScopedShell
 {
 public:
     ScopedShell();
-    ~ScopedShell();
-    ScopedShell(const ScopedShell&) = delete;
-    ScopedShell& operator=(const ScopedShell&) = delete;
 
 private:
-    std::wstring folder_;
+    TempFolder folder_;
     Child shell_;
 };
 
+// The stand-in library `fixture` where `placement` says, at `path(false)` or, for OtherRoot, `path(true)`.
+std::unique_ptr<PlacedLibrary> PlaceLibrary(Placement placement, const std::wstring& fixture,
+                                            std::wstring (*path)(bool otherRoot));
+
 // Journal lines of one stand-in library, with the library name stripped: "load", "SetQmxMode 1", "free", ...
 std::vector<std::wstring> LibraryCalls(const std::vector<std::wstring>& lines, const std::wstring& library);
+
+using Calls = std::vector<std::wstring>;
+
+// A test of the mode chores: the settings key and the profile file cleared around it, a journal of library calls.
+class ModeTest : public ::testing::Test
+{
+protected:
+    // Clears the settings key, the profile and the journal between the cases of one test.
+    void Reset()
+    {
+        DeleteKeyEverywhere(kSettingsKey);
+        RemoveFile(profile_.Path());
+        RemoveFile(journal_.Path());
+    }
+
+    Calls CallsOf(const std::wstring& library) const { return LibraryCalls(journal_.Lines(), library); }
+
+    CleanSettingsKey key_;
+    ScopedProfile profile_;
+    Journal journal_;
+};
 }  // namespace harness

@@ -1,10 +1,13 @@
 #include "harness/support.h"
 
 #include "fixtures/standin.h"
+#include "support/unique.h"
 
 #include <gtest/gtest.h>
 
-#include <wctype.h>
+#include <tlhelp32.h>
+
+#include <regex>
 
 namespace harness
 {
@@ -28,62 +31,23 @@ LogFolder::~LogFolder()
     RemoveLogFolders();
 }
 
-namespace
-{
-// Reads an unpadded decimal number ("0" or no leading zero), optionally negative.
-bool TakeNumber(const std::wstring& text, size_t* at, int* value, bool sign = false)
-{
-    const size_t start = *at;
-    if (sign && *at < text.size() && text[*at] == L'-')
-        ++*at;
-    const size_t digits = *at;
-    while (*at < text.size() && iswdigit(text[*at]))
-        ++*at;
-    if (*at == digits || *at - digits > 10 || (text[digits] == L'0' && *at - digits > 1))
-        return false;
-    *value = static_cast<int>(std::stoll(text.substr(start, *at - start)));
-    return true;
-}
-
-bool Take(const std::wstring& text, size_t* at, const std::wstring& piece)
-{
-    if (text.compare(*at, piece.size(), piece) != 0)
-        return false;
-    *at += piece.size();
-    return true;
-}
-}  // namespace
-
 bool ParseLog(const std::wstring& text, std::vector<LogLine>* lines)
 {
+    const std::wstring n = L"(?:0|[1-9]\\d{0,9})", u = L"(" + n + L")";  // unpadded numbers
+    static const std::wregex layout(L"\\[" + u + L"-" + u + L"-" + u + L" " + u + L":" + u + L":" + u + L" (-?" + n +
+                                    L")\\] <<<=Ts (error|Debug )=>>>: ([^\\r\\n\\[]*)\\r\\n ");
     lines->clear();
-    size_t at = 0;
-    while (at < text.size())
+    std::wsmatch match;
+    for (auto at = text.cbegin(); at != text.cend(); at = match[0].second)
     {
+        if (!std::regex_search(at, text.cend(), match, layout, std::regex_constants::match_continuous))
+            return false;
         LogLine line;
-        const wchar_t* separators[] = {L"-", L"-", L" ", L":", L":", L" "};
-        if (!Take(text, &at, L"["))
-            return false;
         for (int i = 0; i < 6; ++i)
-        {
-            if (!TakeNumber(text, &at, &line.stamp[i]) || !Take(text, &at, separators[i]))
-                return false;
-        }
-        if (!TakeNumber(text, &at, &line.sequence, true) || !Take(text, &at, L"] <<<=Ts "))
-            return false;
-        if (Take(text, &at, L"error=>>>: "))
-            line.kind = L"error";
-        else if (Take(text, &at, L"Debug =>>>: "))
-            line.kind = L"Debug ";
-        else
-            return false;
-        const size_t end = text.find(L"\r\n ", at);
-        if (end == std::wstring::npos)
-            return false;
-        line.message = text.substr(at, end - at);
-        if (line.message.find_first_of(L"\r\n[") != std::wstring::npos)
-            return false;
-        at = end + 3;
+            line.stamp[i] = static_cast<int>(std::stoll(match[i + 1]));
+        line.sequence = static_cast<int>(std::stoll(match[7]));
+        line.kind = match[8];
+        line.message = match[9];
         lines->push_back(line);
     }
     return true;
@@ -96,6 +60,19 @@ std::vector<LogLine> ReadLog(const std::wstring& path)
     EXPECT_EQ(bytes.size() % 2, 0u) << "odd byte count in " << std::string(path.begin(), path.end());
     EXPECT_TRUE(ParseLog(Utf16FromBytes(bytes), &lines)) << "layout broken after line " << lines.size();
     return lines;
+}
+
+std::wstring LogText()
+{
+    return Utf16FromBytes(ReadBytes(kLogFile));
+}
+
+size_t Occurrences(const std::wstring& text, const std::wstring& piece)
+{
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::wstring::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
 }
 
 RunResult RunProbe(const std::wstring& steps, const std::wstring& probe)
@@ -153,27 +130,57 @@ static void WaitUntilLoaded(const Child& child)
     // Not by reading its module list: Wine walks the list of a process that has not finished starting for ever.
     wchar_t name[64];
     StandinLingeringEventName(child.Id(), name);
-    for (int tries = 0; tries < 1000 && child.Running(); ++tries)
+    for (int tries = 0; tries < 1000 && child.Running(); ++tries, Sleep(10))
     {
-        HANDLE lingering = OpenEventW(SYNCHRONIZE, FALSE, name);
-        if (lingering != nullptr)
-        {
-            CloseHandle(lingering);
+        if (UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, name)))
             return;
-        }
-        Sleep(10);
     }
 }
 
-Child StartLingering(const std::wstring& path)
+Child StartLingering(const std::wstring& path, const std::wstring& fixture)
 {
     MakeDirs(path.substr(0, path.find_last_of(L'\\')));
     RemoveFile(path);
-    EXPECT_TRUE(CopyFileW(FixturePath(L"recorder.exe").c_str(), path.c_str(), FALSE)) << GetLastError();
+    EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), path.c_str(), FALSE)) << GetLastError();
     Child child(path, L"\"" + path + L"\" --linger");
     WaitUntilLoaded(child);
     EXPECT_TRUE(child.Running()) << "stand-in did not start";
     return child;
+}
+
+std::string PlaceVersioned(const std::wstring& path, const Version4& version, const std::wstring& fixture,
+                           const Version4* product)
+{
+    RemoveFile(path);
+    MakeDirs(path.substr(0, path.find_last_of(L'\\')));
+    if (version == kUnversioned)
+        WriteBytes(path, "not a program");
+    else if (version != kNoFile)
+        CopyWithVersion(FixturePath(fixture), path, version.data(), (product != nullptr ? *product : version).data());
+    return ReadBytes(path);
+}
+
+std::vector<Child> StartLingering(const TempFolder& folder, const std::vector<std::wstring>& images)
+{
+    std::vector<Child> running;
+    for (size_t i = 0; i < images.size(); ++i)
+        running.push_back(StartLingering(folder / (std::to_wstring(i) + L"\\" + images[i])));
+    return running;
+}
+
+DWORD FirstProcessNamed(const std::wstring& image, bool anyCase)
+{
+    DWORD id = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && id == 0; more = Process32NextW(snapshot, &entry))
+    {
+        if ((anyCase ? lstrcmpiW : lstrcmpW)(entry.szExeFile, image.c_str()) == 0)
+            id = entry.th32ProcessID;
+    }
+    CloseHandle(snapshot);
+    return id;
 }
 
 TempFolder::TempFolder(const std::wstring& name)

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include <functional>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -41,6 +41,10 @@ bool ParseLog(const std::wstring& text, std::vector<LogLine>* lines);
 
 // The lines of a log file; a layout fault fails the calling test.
 std::vector<LogLine> ReadLog(const std::wstring& path = kLogFile);
+// The log file's text as it stands, layout unchecked; empty when there is none.
+std::wstring LogText();
+// How often `piece` occurs in `text`.
+size_t Occurrences(const std::wstring& text, const std::wstring& piece);
 
 // Runs `probe` (the support probe by default) with its steps (see fixtures/supportprobe.cpp).
 RunResult RunProbe(const std::wstring& steps, const std::wstring& probe = std::wstring());
@@ -59,9 +63,9 @@ bool CanReadModuleLists();
 // reports it as not run. (GTEST_SKIP is not used: under the same emulation it brings down the next test.)
 void RegisterNeedingModuleLists(const char* suite, const char* name, void (*body)());
 
-// Copies the recorder stand-in to `path` and starts it lingering; returns once it has fully started, so
-// that process enumeration sees its name.
-Child StartLingering(const std::wstring& path);
+// Copies a stand-in (the recorder unless named) to `path` and starts it lingering; returns once it has fully
+// started, so that process enumeration sees its name.
+Child StartLingering(const std::wstring& path, const std::wstring& fixture = L"recorder.exe");
 
 // A fresh folder under the machine's temporary folder, removed with its content on destruction.
 class TempFolder
@@ -75,4 +79,24 @@ public:
 private:
     std::wstring path_;
 };
+
+// A file version for PlaceVersioned; kNoFile places nothing, kUnversioned a file without a version resource.
+using Version4 = std::array<WORD, 4>;
+constexpr Version4 kNoFile = {0, 0, 0, 0};
+constexpr Version4 kUnversioned = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+inline Version4 V(WORD major, WORD minor = 0, WORD build = 0, WORD revision = 0)
+{
+    return {major, minor, build, revision};
+}
+
+// Replaces `path` with a copy of the stand-in `fixture` carrying this file version (and `product`, or the same,
+// as product version), making its folder; gives the bytes placed.
+std::string PlaceVersioned(const std::wstring& path, const Version4& version,
+                           const std::wstring& fixture = L"recorder.exe", const Version4* product = nullptr);
+
+// Starts one lingering stand-in under each image name, each in a subfolder of its own of `folder`.
+std::vector<Child> StartLingering(const TempFolder& folder, const std::vector<std::wstring>& images);
+
+// Id of the first process of a fresh Toolhelp snapshot with this image name (or any case of it); 0 when none.
+DWORD FirstProcessNamed(const std::wstring& image, bool anyCase = false);
 }  // namespace harness

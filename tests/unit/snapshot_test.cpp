@@ -23,21 +23,12 @@ TEST(Snapshot, ComparisonNamesWhatWasAddedRemovedAndChanged)
     EXPECT_EQ(harness::SnapshotFromText(harness::SnapshotToText(after)), after);
 }
 
-class SnapshotOfMachine : public ::testing::Test
+TEST(Snapshot, ShowsTheChangesMadeBetweenTwoPicturesAndNothingElse)
 {
-protected:
-    void SetUp() override { Clean(); }
-    void TearDown() override { Clean(); }
-    static void Clean()
-    {
+    harness::Tidy tidy([] {
         harness::DeleteKeyEverywhere(L"SOFTWARE\\Tesmar");
-        harness::RemoveTree(kFolder);
         harness::RemoveTree(L"C:\\Program Files\\Tesmar");
-    }
-};
-
-TEST_F(SnapshotOfMachine, ShowsTheChangesMadeBetweenTwoPicturesAndNothingElse)
-{
+    });
     harness::SetDword(View::Bits64, kSettingsKey, L"Untouched", 7);
     harness::MakeDirs(kFolder);
     harness::WriteBytes(std::wstring(kFolder) + L"\\kept.cfg", "[a]\r\nb=1\r\n");

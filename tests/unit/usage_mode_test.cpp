@@ -18,22 +18,26 @@ TEST(UsageMode, ArgumentNamesWaitAndMode)
         {L"/qmxmu", false, 3},
         {L"/qmxnor", false, 0},
         {L"/qmxph", false, 2},
-        {L"/QMXMU", false, 3},            // letters count in either case
+        {L"/QMXMU", false, 3},       // letters count in either case
         {L"-qmxPh", false, 2},
-        {L"/qmxphmv", false, 1},          // "mv" is tested before "ph", wherever it stands
-        {L"/qmxnumunor", false, 3},       // and "mu" before "nor"
-        {L"/qmxnormal", false, 0},        // a word counts inside a longer one
+        {L"/qmxphmv", false, 1},     // "mv" is tested before "ph", wherever it stands
+        {L"/qmxnumunor", false, 3},  // and "mu" before "nor"
+        {L"/qmxnormal", false, 0},   // a word counts inside a longer one
         {L"/qmx", false, none},
         {L"/qmxzz", false, none},
-        {L"mu-qmxph", false, 2},          // the first three characters are skipped, wherever the switch is
+        {L"mu-qmxph", false, 2},  // the first three characters are skipped, wherever the switch is
         {L"mv/qmx", false, none},
         {L"ab-qmxnor", false, 0},
         {L"/qmxwaitnor", true, 0},
         {L"/QMXWAITMV", true, 1},
-        {L"/qmxnorwait", true, none},     // four more skipped after "wait": only its letters are left
+        {L"/qmxnorwait", true, none},  // four more skipped after "wait": only its letters are left
         {L"/qmxmvwait", true, none},
         {L"/qmxwaitxph", true, 2},
-        {L"/qmxwa\x0130tnor", false, 0}, // only A to Z are folded: a dotted capital I is no "i"
+        {L"/qmxwa\x0130tnor", false, 0},  // only A to Z are folded: a dotted capital I is no "i"
+        {L"", false, none},               // shorter than the skipped part: an empty remainder
+        {L"m", false, none},
+        {L"mv", false, none},
+        {L"nor", false, none},
     };
     for (const auto& c : cases)
     {
@@ -43,25 +47,13 @@ TEST(UsageMode, ArgumentNamesWaitAndMode)
     }
 }
 
-TEST(UsageMode, ShortArgumentsLeaveAnEmptyRemainder)
-{
-    for (const wchar_t* argument : {L"", L"m", L"mv", L"nor"})
-    {
-        const UsageModeRequest request = ParseUsageModeArgument(argument);
-        EXPECT_FALSE(request.waitForShell) << argument;
-        EXPECT_FALSE(request.hasMode) << argument;
-    }
-}
-
 TEST(UsageMode, ProfilePathNeedsAFolderAndMustFit)
 {
     wchar_t path[kPathChars];
     ASSERT_TRUE(ComposeProfilePath(L"C:\\ProgramData", path));
     EXPECT_STREQ(path, L"C:\\ProgramData\\tmspr_prof.cfg");
-
     // Without the folder the entry would land in the root of the current drive.
     EXPECT_FALSE(ComposeProfilePath(L"", path));
-
     // A cut path would name some other file.
     const std::wstring longest(kPathChars - 1 - wcslen(L"\\tmspr_prof.cfg"), L'a');
     EXPECT_TRUE(ComposeProfilePath(longest.c_str(), path));

@@ -17,59 +17,51 @@ namespace
 const WORD kOld[4] = {1, 0, 0, 0};
 const WORD kNew[4] = {2, 0, 0, 0};
 
-// The stand-ins lie beside this program.
-std::wstring Fixture(const std::wstring& name)
-{
-    return harness::BuildDir() + name;
-}
-
-void Copy(const std::wstring& fixture, const std::wstring& target)
+// Places a stand-in (they lie beside this program) at `target`, with this file version when one is given.
+void Place(const std::wstring& fixture, const std::wstring& target, const WORD* version = nullptr)
 {
     harness::MakeDirs(target.substr(0, target.find_last_of(L'\\')));
-    CopyFileW(Fixture(fixture).c_str(), target.c_str(), FALSE);
-}
-
-void CopyVersioned(const std::wstring& fixture, const std::wstring& target, const WORD version[4])
-{
-    harness::MakeDirs(target.substr(0, target.find_last_of(L'\\')));
-    harness::CopyWithVersion(Fixture(fixture), target, version, version);
+    if (version != nullptr)
+        harness::CopyWithVersion(harness::BuildDir() + fixture, target, version, version);
+    else
+        CopyFileW((harness::BuildDir() + fixture).c_str(), target.c_str(), FALSE);
 }
 
 void Install()
 {
     const std::wstring programFiles = harness::IsWin64Machine() ? L"C:\\Program Files (x86)" : L"C:\\Program Files";
     const std::wstring settings = programFiles + L"\\Tesmar\\Tesmar Settings\\";
-    Copy(L"recorder.exe", settings + L"PopToastProcess.exe");
-    Copy(L"TesmarQMX.dll", settings + L"TesmarQMX.dll");
-    Copy(L"FolioViewAPI.dll", programFiles + L"\\Tesmar\\FolioScreen\\FolioViewAPI.dll");
+    Place(L"recorder.exe", settings + L"PopToastProcess.exe");
+    Place(L"TesmarQMX.dll", settings + L"TesmarQMX.dll");
+    Place(L"FolioViewAPI.dll", programFiles + L"\\Tesmar\\FolioScreen\\FolioViewAPI.dll");
 
     // The hotspot service: registered with an older executable than the one the suite brings.
-    CopyVersioned(L"hotspotsvr.exe", settings + L"TesmarWiFiHotspotSvr.exe", kNew);
-    CopyVersioned(L"hotspotsvr.exe", L"C:\\Windows\\System32\\TesmarWiFiHotspotSvr.exe", kOld);
+    Place(L"hotspotsvr.exe", settings + L"TesmarWiFiHotspotSvr.exe", kNew);
+    Place(L"hotspotsvr.exe", L"C:\\Windows\\System32\\TesmarWiFiHotspotSvr.exe", kOld);
     harness::SetString(View::Default, L"SYSTEM\\CurrentControlSet\\Services\\TesmarWiFiHotspotSvr", L"ImagePath",
                        L"C:\\Windows\\System32\\TesmarWiFiHotspotSvr.exe");
 
     // The ACPI driver: installed from an INF that Windows renamed, older than the package.
     const std::wstring tuner = L"C:\\Program Files\\Tesmar\\Orvane Tuner\\bin\\";
-    Copy(L"recorder.exe", tuner + L"DPInst.exe");
-    Copy(L"recorder.exe", tuner + L"wdreg.exe");
+    Place(L"recorder.exe", tuner + L"DPInst.exe");
+    Place(L"recorder.exe", tuner + L"wdreg.exe");
     harness::WriteBytes(tuner + L"AcpiQrx.inf", "[Version]\r\nSignature=\"$WINDOWS NT$\"\r\n");
-    CopyVersioned(L"recorder.exe", tuner + L"AcpiQrx.sys", kNew);
-    CopyVersioned(L"recorder.exe", L"C:\\Windows\\System32\\drivers\\AcpiQrx.sys", kOld);
+    Place(L"recorder.exe", tuner + L"AcpiQrx.sys", kNew);
+    Place(L"recorder.exe", L"C:\\Windows\\System32\\drivers\\AcpiQrx.sys", kOld);
     const std::wstring device = L"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\QRX2004\\0";
     harness::SetString(View::Default, device, L"Service", L"AcpiQrx");
     harness::SetString(View::Default, device, L"DeviceDesc", L"@oem12.inf,%AcpiQrx.DeviceDesc%;ACPI control");
 
     // The virtual HID package beside the program, newer than the installed driver.
-    Copy(L"devcon.exe", L"C:\\Suite\\devcon.exe");
+    Place(L"devcon.exe", L"C:\\Suite\\devcon.exe");
     for (const wchar_t* arch : {L"x64", L"x86"})
     {
         const std::wstring folder = std::wstring(L"C:\\Suite\\") + arch + L"\\";
         harness::MakeDirs(folder);
         harness::WriteBytes(folder + L"WUDFVhidmini.Inf", "[Version]\r\nClass=HIDClass\r\n");
-        CopyVersioned(L"recorder.exe", folder + L"TesmarVhid.dll", kNew);
+        Place(L"recorder.exe", folder + L"TesmarVhid.dll", kNew);
     }
-    CopyVersioned(L"recorder.exe", L"C:\\Windows\\System32\\drivers\\UMDF\\TesmarVhid.dll", kOld);
+    Place(L"recorder.exe", L"C:\\Windows\\System32\\drivers\\UMDF\\TesmarVhid.dll", kOld);
 
     // The settings application is installed (in the view a 32-bit installer writes to) and rotation is on.
     harness::SetString(View::Default, L"SOFTWARE\\Tesmar\\Tesmar Settings", L"Version", L"1.0");
