@@ -26,11 +26,6 @@ const std::wstring kOem12Uninstall =
 const std::wstring kWdregUninstall =
     L"wdreg.exe\t\"" + kTools + L"\\wdreg.exe\" -inf \"" + kTools + L"\\AcpiQrx.inf\" -silent uninstall";
 
-std::string Utf16(const std::wstring& text, bool terminated = true)
-{
-    return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + (terminated ? 1 : 0)) * 2);
-}
-
 std::vector<std::wstring> LoggedErrors()
 {
     std::vector<std::wstring> errors;
@@ -46,28 +41,26 @@ std::vector<std::wstring> LoggedErrors()
 TEST(HostileCommandLines, ProgramEndsAsTheTableSaysAndChangesNothing)
 {
     CleanMachine machine;
-    ASSERT_EQ(machine.Leftovers(), std::vector<std::string>{});
     const std::vector<HostileLine> lines = HostileCommandLines(kSeed, 64);
     for (size_t index = 0; index < lines.size(); ++index)
     {
         const HostileLine& line = lines[index];
-        SCOPED_TRACE(testing::Message() << "seed " << kSeed << ", line " << index << ": " << DescribeLine(line));
+        SCOPED_TRACE(testing::Message() << "seed " << kSeed << ", line " << index << " (" << line.kind
+                                        << "): " << Printable(line.text));
         const Snapshot before = TakeSnapshot();
         const RunResult run = harness::Run(InstelixPath(), line.text, 30000);
         ASSERT_TRUE(run.started) << GetLastError();
         EXPECT_FALSE(run.timedOut);
-        EXPECT_EQ(run.exitCode, WalkModel(SplitCommandLine(line.text)).exitCode);
+        EXPECT_EQ(run.exitCode, WalkModel(line.intended).exitCode);
         EXPECT_EQ(CompareSnapshots(before, TakeSnapshot()), std::vector<std::string>{});
     }
 }
 
 // The service refresh reads ImagePath and the driver removal DeviceDesc as text whatever their type: the bytes are
-// taken as they are, and anything that is not a usable path ends the chore without a move or a removal.
+// taken as they are, and anything that is not a usable path ends the chore without a move or a removal. How each
+// type and size reads is pinned by the registry unit tests; here one value of each outcome goes through a chore.
 TEST(HostileRegistry, MalformedStringValuesEndTheChoresWithoutHarm)
 {
-    wchar_t common[MAX_PATH];
-    ExpandEnvironmentStringsW(L"%CommonProgramFiles%", common, MAX_PATH);
-    const std::wstring outgrows = L"%CommonProgramFiles%" + std::wstring(260 - wcslen(common), L'a');
     const std::wstring readFailed = L" InstallSvr ReadRegString TesmarWiFiHotspotSvr failed:";
     const std::wstring versionFailed = L" InstallSvr GetFileVersion TesmarWiFiHotspotSvr failed:";
     struct Case
@@ -87,17 +80,12 @@ TEST(HostileRegistry, MalformedStringValuesEndTheChoresWithoutHarm)
         return Case{name, false, type, std::move(bytes), 0, L"", uninstallsOem12};
     };
     const Case cases[] = {
-        path("odd-sized binary", REG_BINARY, std::string("A\0B", 3), 0, versionFailed),
         path("600-byte binary", REG_BINARY, std::string(600, 'A'), 0, readFailed),
-        path("unterminated 260 characters", REG_SZ, Utf16(std::wstring(260, L'C'), false), 0, readFailed),
-        path("expands past 259 characters", REG_EXPAND_SZ, Utf16(outgrows), 0, readFailed),
-        path("dword", REG_DWORD, std::string("C\0:\0", 4), 0, versionFailed),
-        path("multi-string", REG_MULTI_SZ, Utf16(L"C:\\none.exe") + Utf16(kTarget) + Utf16(L""), 0, versionFailed),
+        path("multi-string", REG_MULTI_SZ, Utf16Bytes(L"C:\\none.exe") + Utf16Bytes(kTarget) + Utf16Bytes(L""), 0, versionFailed),
         // Unterminated binary bytes that spell the registered path are that path: the refresh goes ahead.
-        path("binary bytes of the path", REG_BINARY, Utf16(kTarget, false), 1, L""),
-        description("binary bytes of the text", REG_BINARY, Utf16(L"@oem12.inf,%desc%;ACPI", false), true),
+        path("binary bytes of the path", REG_BINARY, Utf16Bytes(kTarget, false), 1, L""),
+        description("binary bytes of the text", REG_BINARY, Utf16Bytes(L"@oem12.inf,%desc%;ACPI", false), true),
         description("600-byte binary", REG_BINARY, std::string(600, 'A'), false),
-        description("dword", REG_DWORD, std::string(4, 'A'), false),
     };
     const WORD registered[4] = {1, 0, 0, 0};
     const WORD offered[4] = {2, 0, 0, 0};
@@ -157,10 +145,7 @@ TEST(HostileRegistry, ReadingModeMirrorSurvivesMalformedOrLockedSettings)
         long long after;        // REG_DWORD found afterwards, or kept
     };
     const Case cases[] = {
-        {"three bytes reading 1", REG_BINARY, std::string("\1\0\0", 3), nullptr, L"1", kept},
-        {"three bytes, library off", REG_BINARY, std::string("\1\0\0", 3), nullptr, L"0", 0},
-        {"string where a dword belongs", REG_SZ, Utf16(L"1"), nullptr, L"1", 1},
-        {"five bytes", REG_BINARY, std::string("\1\0\0\0\0", 5), nullptr, L"1", kept},
+        {"string where a dword belongs", REG_SZ, Utf16Bytes(L"1"), nullptr, L"1", 1},
         {"600 bytes", REG_BINARY, std::string(600, '\1'), nullptr, L"1", kept},
         {"600 bytes, library off", REG_BINARY, std::string(600, '\1'), nullptr, L"0", 0},
         {"key refuses everything", REG_DWORD, std::string("\1\0\0\0", 4), L"D:", L"0", kept},

@@ -16,22 +16,6 @@
 
 namespace harness
 {
-constexpr size_t kCommandLineLimit = 32766;  // CreateProcessW's limit, without the terminator
-
-struct ModelRow
-{
-    const wchar_t* forms[4];
-    bool contains;   // the form may stand anywhere inside the argument
-    int endsWith;    // exit code of the ending chore in a clean machine; -1: the walk goes on
-};
-
-extern const ModelRow kSwitchModel[16];
-constexpr int kRowFViewWait = 10;  // waits for the desktop shell: never generated
-constexpr int kRowQmx = 13;
-
-// The first row that selects `argument`, or -1.
-int ModelRowFor(const std::wstring& argument);
-
 struct ModelWalk
 {
     UINT exitCode = 0;
@@ -41,24 +25,25 @@ ModelWalk WalkModel(const std::vector<std::wstring>& arguments);
 
 // Quotes one argument so that the documented splitting rules give it back unchanged.
 std::wstring QuoteArgument(const std::wstring& argument);
-// Element 0 follows the program-name rule (it ends at the next quote or blank, with no escapes).
-std::wstring JoinCommandLine(const std::vector<std::wstring>& arguments);
 // The system's split (CommandLineToArgvW).
 std::vector<std::wstring> SplitCommandLine(const std::wstring& line);
 
 struct HostileLine
 {
     std::wstring text;
-    std::vector<std::wstring> intended;  // what the split must give back; empty for raw text
+    std::vector<std::wstring> intended;  // what the split must give back
     const char* kind = "";
 };
 
 // `count` lines of every kind in turn, all harmless in a clean machine; the same seed gives the same lines.
 std::vector<HostileLine> HostileCommandLines(uint32_t seed, size_t count);
 
-// One line for failure messages: kind, length, argument count and the first characters (escaped).
-std::string DescribeLine(const HostileLine& line);
+// Text for failure messages: the first `limit` units, anything outside printable ASCII as \uXXXX.
+std::string Printable(const std::wstring& text, size_t limit = 160);
 std::string DescribeRan(const std::vector<std::pair<int, std::wstring>>& ran);
+
+// The UTF-16 bytes of `text`, as a registry value holds them.
+std::string Utf16Bytes(const std::wstring& text, bool terminated = true);
 
 // Gives a key under HKEY_LOCAL_MACHINE (created when missing) the access rules `sddl` for the life of the object,
 // then opens it to everyone again so that tests can remove it. Wine enforces registry access rules like Windows.
@@ -75,14 +60,12 @@ private:
     std::wstring subKey_;
 };
 
-// Arranges the clean machine above for the life of the object, and cleans again afterwards. The utility product's
-// key is present, so that the driver removal refuses at once instead of pausing.
-class CleanMachine
+// Arranges the clean machine above before and after (the utility product's key present, so that the driver
+// removal refuses at once instead of pausing), and fails the test when the machine still holds what the model
+// does not expect (devices left by another test, ...).
+class CleanMachine : Tidy
 {
 public:
     CleanMachine();
-    ~CleanMachine();
-    // What the machine still holds that the model does not expect (devices left by another test, ...).
-    std::vector<std::string> Leftovers() const;
 };
 }  // namespace harness

@@ -17,11 +17,6 @@ namespace
 // Under SYSTEM\CurrentControlSet, so the string routines (default view) and the DWORD routines (64-bit view) meet.
 const wchar_t kKey[] = L"SYSTEM\\CurrentControlSet\\Services\\InstelixFaults";
 
-std::string Bytes(const std::wstring& text, bool terminated = true)
-{
-    return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + (terminated ? 1 : 0)) * 2);
-}
-
 class RegistryFaults : public ::testing::Test
 {
 protected:
@@ -30,8 +25,13 @@ protected:
 };
 }  // namespace
 
+// Values of the wrong type or size read as their raw bytes or not at all; a stored text that fits can still expand
+// past the buffer, and the read must then fail rather than give a cut path.
 TEST_F(RegistryFaults, OddTypesAndSizesReadAsRawBytesOrFail)
 {
+    wchar_t folder[MAX_PATH];
+    ASSERT_GT(ExpandEnvironmentStringsW(L"%CommonProgramFiles%", folder, MAX_PATH), 1u);
+    const std::wstring expands = L"%CommonProgramFiles%", tail(259 - wcslen(folder), L'a');
     struct Case
     {
         const char* name;
@@ -45,11 +45,12 @@ TEST_F(RegistryFaults, OddTypesAndSizesReadAsRawBytesOrFail)
     const Case cases[] = {
         {"empty dword", REG_DWORD, "", true, 0, true, L""},
         {"odd-sized binary", REG_BINARY, std::string("A\0B", 3), true, 0x420041, true, L"AB"},
-        {"unterminated binary path", REG_BINARY, Bytes(L"C:\\x.exe", false), false, 0, true, L"C:\\x.exe"},
         {"600-byte binary", REG_BINARY, std::string(600, 'A'), false, 0, false, L""},
-        {"multi-string", REG_MULTI_SZ, Bytes(L"first") + Bytes(L"second") + Bytes(L""), false, 0, true, L"first"},
-        {"string with an inner terminator", REG_SZ, Bytes(L"ab") + Bytes(L"cd"), false, 0, true, L"ab"},
-        {"two-character string where a dword is read", REG_SZ, Bytes(L"10"), false, 0, true, L"10"},
+        {"multi-string", REG_MULTI_SZ, Utf16Bytes(L"first") + Utf16Bytes(L"second") + Utf16Bytes(L""), false, 0, true,
+         L"first"},
+        {"string with an inner terminator", REG_SZ, Utf16Bytes(L"ab") + Utf16Bytes(L"cd"), false, 0, true, L"ab"},
+        {"259 characters once expanded", REG_EXPAND_SZ, Utf16Bytes(expands + tail), false, 0, true, folder + tail},
+        {"260 characters once expanded", REG_EXPAND_SZ, Utf16Bytes(expands + tail + L"a"), false, 0, false, L""},
     };
     for (const Case& c : cases)
     {
@@ -62,25 +63,6 @@ TEST_F(RegistryFaults, OddTypesAndSizesReadAsRawBytesOrFail)
         wmemset(text, L'x', kPathChars);
         EXPECT_EQ(ReadRegString(kKey, L"Value", text), c.stringRead);
         EXPECT_EQ(std::wstring(text), c.text);
-    }
-}
-
-// A stored text that fits can still expand past the buffer: the read must fail rather than give a cut path.
-TEST_F(RegistryFaults, ExpandedStringThatOutgrowsTheBufferFails)
-{
-    wchar_t folder[MAX_PATH];
-    ASSERT_GT(ExpandEnvironmentStringsW(L"%CommonProgramFiles%", folder, MAX_PATH), 1u);
-    const size_t grown = wcslen(folder);
-    for (size_t length : {259u, 260u, 300u, 500u})
-    {
-        SCOPED_TRACE(testing::Message() << length << " characters once expanded");
-        const std::wstring tail(length - grown, L'a');
-        SetString(View::Default, kKey, L"ImagePath", L"%CommonProgramFiles%" + tail, REG_EXPAND_SZ);
-        wchar_t text[kPathChars];
-        wmemset(text, L'x', kPathChars);
-        const bool read = ReadRegString(kKey, L"ImagePath", text);
-        EXPECT_EQ(read, length <= 259);
-        EXPECT_EQ(std::wstring(text), read ? folder + tail : L"");
     }
 }
 

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "harness/support.h"
 #include "support/log.h"
 #include "support/text.h"
@@ -113,41 +111,4 @@ TEST(LogFile, GateStaysOffOnceTheFolderIsMissing)
         EXPECT_TRUE(lines.empty() || lines[0].message == L" a step:1");
     }
     RemoveLogFolders();
-}
-
-TEST(LogFile, ConcurrentWritersLoseNoLine)
-{
-    LogFolder folder;
-    constexpr int kLines = 1000;
-    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"InstelixLogGo");
-    HANDLE ready = CreateSemaphoreW(nullptr, 0, 4, L"InstelixLogGo-ready");
-    ASSERT_NE(go, nullptr);
-    ASSERT_NE(ready, nullptr);
-    const std::wstring probe = FixturePath(L"supportprobe.exe");
-    std::vector<Child> writers;
-    for (const wchar_t* name : {L"A", L"B", L"C", L"D"})
-        writers.emplace_back(probe, L"\"" + probe + L"\" wait:InstelixLogGo burst:" + name + L":" +
-                                        std::to_wstring(kLines));
-    // All four are past start-up and waiting before any writes, so their writes overlap.
-    for (size_t i = 0; i < writers.size(); ++i)
-        EXPECT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0);
-    SetEvent(go);
-    for (Child& writer : writers)
-        EXPECT_TRUE(writer.Wait(60000));
-    CloseHandle(go);
-    CloseHandle(ready);
-
-    const std::vector<LogLine> lines = ReadLog();
-    ASSERT_EQ(lines.size(), 4u * kLines);
-    std::map<std::wstring, int> next;
-    for (const LogLine& line : lines)
-    {
-        // Each writer's own lines keep their order and their numbers.
-        const std::wstring writer = line.message.substr(1, 1);
-        EXPECT_EQ(line.message, L" " + writer + L" line:" + std::to_wstring(next[writer]));
-        EXPECT_EQ(line.sequence, next[writer]++);
-    }
-    for (const auto& writer : next)
-        EXPECT_EQ(writer.second, kLines) << std::string(writer.first.begin(), writer.first.end());
-    EXPECT_EQ(next.size(), 4u);
 }
