@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <random>
-#include <sstream>
 
 #include "harness/snapshot.h"
 #include "harness/support.h"
@@ -19,56 +18,41 @@ namespace harness
 namespace
 {
 constexpr size_t kCommandLineLimit = 32766;  // CreateProcessW's limit, without the terminator
-constexpr int kRowFViewWait = 10;            // waits for the desktop shell: never generated
+constexpr size_t kRowFViewWait = 10;         // waits for the desktop shell: never generated
 constexpr int kRowQmx = 13;                  // the only row whose forms may stand anywhere inside an argument
 
 // In a clean machine the driver, service, toast and reading-mode chores find nothing to work with and end with 0;
 // the rotation switches have no system setting to change and still report 1; the watch finds no settings key.
 const struct
 {
-    const wchar_t* forms;  // blank-separated
-    int endsWith;          // exit code of the ending chore; -1: the walk goes on
+    const wchar_t* forms[4];
+    int endsWith;  // exit code of the ending chore; -1: the walk goes on
 } kModel[16] = {
-    {L"/POP /pop -POP -pop", 0},
-    {L"/UPDATEDRIVER UPDATEDRIVER -UPDATEDRIVER", 0},
-    {L"/DELETEDRIVERBYSETTINGS DELETEDRIVERBYSETTINGS -DELETEDRIVERBYSETTINGS", 0},
-    {L"/FLYDRIVER /flydriver -FLYDRIVER -flydriver", 0},
-    {L"/INSTALLSVR /installsvr -INSTALLSVR -installsvr", 0},
-    {L"/PHONECOMPANION -PHONECOMPANION", -1},
-    {L"/setrotationopen /SETROTATIONOPEN -setrotationopen -SETROTATIONOPEN", 1},
-    {L"/setrotationclose /SETROTATIONCLOSE -setrotationclose -SETROTATIONCLOSE", 1},
-    {L"/fviewon /FVIEWON -fviewon -FVIEWON", 0},
-    {L"/fviewget /FVIEWGET -fviewget -FVIEWGET", 0},
-    {L"/fviewwait /FVIEWWAIT -fviewwait -FVIEWWAIT", 0},
-    {L"/fviewoff /FVIEWOFF -fviewoff -FVIEWOFF", 0},
-    {L"/issupportfview /ISSUPPORTFVIEW -issupportfview -ISSUPPORTFVIEW", 0},
-    {L"/qmx -qmx /QMX -QMX", -1},
-    {L"/closesettings /CLOSESETTINGS -closesettings -CLOSESETTINGS", -1},
-    {L"/rotationreg /ROTATIONREG -rotationreg -ROTATIONREG", 0},
+    {{L"/POP", L"/pop", L"-POP", L"-pop"}, 0},
+    {{L"/UPDATEDRIVER", L"UPDATEDRIVER", L"-UPDATEDRIVER"}, 0},
+    {{L"/DELETEDRIVERBYSETTINGS", L"DELETEDRIVERBYSETTINGS", L"-DELETEDRIVERBYSETTINGS"}, 0},
+    {{L"/FLYDRIVER", L"/flydriver", L"-FLYDRIVER", L"-flydriver"}, 0},
+    {{L"/INSTALLSVR", L"/installsvr", L"-INSTALLSVR", L"-installsvr"}, 0},
+    {{L"/PHONECOMPANION", L"-PHONECOMPANION"}, -1},
+    {{L"/setrotationopen", L"/SETROTATIONOPEN", L"-setrotationopen", L"-SETROTATIONOPEN"}, 1},
+    {{L"/setrotationclose", L"/SETROTATIONCLOSE", L"-setrotationclose", L"-SETROTATIONCLOSE"}, 1},
+    {{L"/fviewon", L"/FVIEWON", L"-fviewon", L"-FVIEWON"}, 0},
+    {{L"/fviewget", L"/FVIEWGET", L"-fviewget", L"-FVIEWGET"}, 0},
+    {{L"/fviewwait", L"/FVIEWWAIT", L"-fviewwait", L"-FVIEWWAIT"}, 0},
+    {{L"/fviewoff", L"/FVIEWOFF", L"-fviewoff", L"-FVIEWOFF"}, 0},
+    {{L"/issupportfview", L"/ISSUPPORTFVIEW", L"-issupportfview", L"-ISSUPPORTFVIEW"}, 0},
+    {{L"/qmx", L"-qmx", L"/QMX", L"-QMX"}, -1},
+    {{L"/closesettings", L"/CLOSESETTINGS", L"-closesettings", L"-CLOSESETTINGS"}, -1},
+    {{L"/rotationreg", L"/ROTATIONREG", L"-rotationreg", L"-ROTATIONREG"}, 0},
 };
-
-const std::vector<std::wstring>& Forms(int row)
-{
-    static const std::vector<std::vector<std::wstring>> split = [] {
-        std::vector<std::vector<std::wstring>> rows(16);
-        for (int each = 0; each < 16; ++each)
-        {
-            std::wistringstream stream(kModel[each].forms);
-            for (std::wstring form; stream >> form;)
-                rows[each].push_back(form);
-        }
-        return rows;
-    }();
-    return split[row];
-}
 
 int ModelRowFor(const std::wstring& argument)
 {
     for (int row = 0; row < 16; ++row)
     {
-        for (const std::wstring& form : Forms(row))
+        for (const wchar_t* form : kModel[row].forms)
         {
-            if (row == kRowQmx ? argument.find(form) != std::wstring::npos : argument == form)
+            if (form != nullptr && (row == kRowQmx ? argument.find(form) != std::wstring::npos : argument == form))
                 return row;
         }
     }
@@ -88,9 +72,13 @@ std::wstring JoinCommandLine(const std::vector<std::wstring>& arguments)
 const wchar_t* const kAffixes[] = {L":",      L":1",     L"=1",     L" ",      L"\t", L"\u00A0", L"\u200B", L"\u0301",
                                    L"\uFEFF", L"\xD800", L"\xDC00", L"\"",     L"\\", L"x",      L"/",      L"-",
                                    L"\u2215", L"\uFF0F", L"\u2212", L"\u2010", L"//", L"--",     L"\r\n",   L"\x1B"};
-const wchar_t kOddUnits[] = {0x00A0, 0x200B, 0x202E, 0xFEFF, 0xFFFE, 0xFFFF, 0x0085, 0x2028,
-                             0x3000, 0x0301, 0x0001, 0x001B, L'\r', L'\n', L'\v', 0x007F};
-const wchar_t* const kQuotingPieces[] = {L"\\", L"\"", L"\\\\\"", L" ", L"\t", L""};
+const wchar_t kOddUnits[] = {L' ',   L'\t',  L'"',   L'\\',  L'\r',  L'\n',  L'\v',  0x0001, 0x001B, 0x007F,
+                             0x0085, 0x00A0, 0x0301, 0x200B, 0x2028, 0x202E, 0x3000, 0xFEFF, 0xFFFE, 0xFFFF};
+// Printable ASCII half the time, else lone surrogates (high or low), other text of the basic plane, private use.
+const wchar_t kUnitFrom[] = {0x21, 0x21, 0x21, 0x21, 0x21, 0xD800, 0x80, 0xE000};
+const size_t kUnitSpan[] = {0x5E, 0x5E, 0x5E, 0x5E, 0x5E, 0x800, 0xD780, 0x2000};
+
+// Each kind aims at other faults of the split or the match.
 enum Kind
 {
     NearMisses,
@@ -101,9 +89,8 @@ enum Kind
     BuriedQmx,
     kKinds,
 };
-const char* const kKindNames[kKinds] = {"near-miss switches", "quotes and backslashes",
-                                        "non-ASCII and lone surrogates", "one long argument",
-                                        "thousands of arguments", "-qmx buried in long text"};
+const char* const kKindNames[kKinds] = {"near-miss switches", "quotes and backslashes", "non-ASCII and lone surrogates",
+                                        "one long argument",  "thousands of arguments", "-qmx buried in long text"};
 
 class Generator
 {
@@ -126,11 +113,12 @@ public:
             // "wait", "mv", "mu", "nor" and "ph" each hold one of w, v, u, o and h), just enough to do neither.
             for (std::wstring& argument : line.intended)
             {
-                if (ModelRowFor(argument) == kRowFViewWait)
+                if (ModelRowFor(argument) == static_cast<int>(kRowFViewWait))
                     argument += L"!";
                 if (ModelRowFor(argument) == kRowQmx)
                     std::replace_if(
-                        argument.begin(), argument.end(), [](wchar_t c) { return wcschr(L"wvuohWVUOH", c) != nullptr; }, L'_');
+                        argument.begin(), argument.end(), [](wchar_t c) { return wcschr(L"wvuohWVUOH", c) != nullptr; },
+                        L'_');
             }
             line.text = JoinCommandLine(line.intended);
         } while (line.text.size() > kCommandLineLimit);
@@ -140,29 +128,15 @@ public:
 private:
     size_t Pick(size_t n) { return n == 0 ? 0 : rng_() % n; }
     bool Chance(unsigned percent) { return Pick(100) < percent; }
-    template <class T, size_t N>
-    const T& OneOf(const T (&items)[N])
+    template <class T, size_t N> const T& OneOf(const T (&items)[N])
     {
         return items[Pick(N)];
     }
 
     wchar_t Unit()
     {
-        switch (Pick(10))
-        {
-        case 0:
-            return L" \t\"\\"[Pick(4)];
-        case 1:
-            return static_cast<wchar_t>(0xD800 + Pick(0x800));  // a lone surrogate, high or low
-        case 2:
-            return OneOf(kOddUnits);
-        case 3:
-            return static_cast<wchar_t>(0x80 + Pick(0xD800 - 0x80));
-        case 4:
-            return static_cast<wchar_t>(0xE000 + Pick(0x2000));
-        default:
-            return static_cast<wchar_t>(0x21 + Pick(0x5E));
-        }
+        const size_t range = Pick(9);
+        return range == 8 ? OneOf(kOddUnits) : static_cast<wchar_t>(kUnitFrom[range] + Pick(kUnitSpan[range]));
     }
 
     // `plain` text is left as it is by QuoteArgument, so its length on the line is known.
@@ -182,11 +156,13 @@ private:
 
     std::wstring Form()
     {
-        int row = kRowFViewWait;
-        while (row == kRowFViewWait)
-            row = static_cast<int>(Pick(16));
-        const std::vector<std::wstring>& forms = Forms(row);
-        return forms[Pick(forms.size())];
+        for (;;)
+        {
+            const size_t row = Pick(16);
+            const wchar_t* form = kModel[row].forms[Pick(4)];
+            if (row != kRowFViewWait && form != nullptr)
+                return form;
+        }
     }
 
     // A real form bent a little; the model decides whether it still selects a row.
@@ -196,31 +172,23 @@ private:
         for (size_t mutations = 1 + Pick(2); mutations > 0 && !text.empty(); --mutations)
         {
             const size_t at = Pick(text.size());
-            wchar_t& c = text[at];
-            const auto isLetter = [](wchar_t u) { return (u >= L'a' && u <= L'z') || (u >= L'A' && u <= L'Z'); };
-            switch (Pick(8))
+            switch (Pick(6))
             {
-            case 0:
-                c = isLetter(c) ? c ^ 0x20 : c;  // the other case of one letter
+            case 0:  // the other case of the letters from one on
+                for (size_t i = at; i < text.size(); ++i)
+                    text[i] = iswalpha(text[i]) && text[i] < 0x80 ? text[i] ^ 0x20 : text[i];
                 break;
             case 1:
-                for (wchar_t& each : text)
-                    each = isLetter(each) ? each ^ 0x20 : each;
-                break;
-            case 2:
-                text = std::wstring(OneOf(kAffixes)) + text.substr(text[0] == L'/' || text[0] == L'-' ? 1 : 0);
-                break;
-            case 3:
                 text.insert(Chance(50) ? 0 : text.size(), OneOf(kAffixes));
                 break;
-            case 4:
-                text.erase(at, 1);
+            case 2:  // another leader
+                text.replace(0, text[0] == L'/' || text[0] == L'-' ? 1 : 0, OneOf(kAffixes));
                 break;
-            case 5:
-                text.insert(at, 1, c);
+            case 3:
+                Chance(50) ? text.erase(at, 1) : text.insert(at, 1, text[at]);
                 break;
-            case 6:
-                c = c > 0x20 && c < 0x7F ? static_cast<wchar_t>(c + 0xFEE0) : c;  // its full-width twin
+            case 4:  // a full-width twin
+                text[at] = text[at] > 0x20 && text[at] < 0x7F ? static_cast<wchar_t>(text[at] + 0xFEE0) : text[at];
                 break;
             default:
                 text.insert(at, 1, Unit());
@@ -238,12 +206,9 @@ private:
         case NearMisses:
             // Element 0 takes part in the walk too, so the program name is hostile now and then.
             if (Chance(30))
-            {
-                const size_t pick = Pick(3);
-                arguments[0] = pick == 0   ? Form()
-                               : pick == 1 ? NearMiss()
-                                           : L"C:\\run-qmx\\\u00DCber \u6F22\xD800\\" + Text(Pick(20), true);
-            }
+                arguments[0] = Chance(30)   ? Form()
+                               : Chance(50) ? NearMiss()
+                                            : L"C:\\run-qmx\\\u00DCber \u6F22\xD800\\" + Text(Pick(20), true);
             for (size_t n = 1 + Pick(20); n > 0; --n)
                 arguments.push_back(NearMiss());
             break;
@@ -252,7 +217,9 @@ private:
             {
                 std::wstring argument;
                 for (size_t pieces = Pick(8); pieces > 0; --pieces)
-                    argument += Chance(25) ? Form() : Chance(30) ? Text(1 + Pick(3)) : OneOf(kQuotingPieces);
+                    argument += Chance(25)   ? Form()
+                                : Chance(30) ? Text(1 + Pick(3))
+                                             : OneOf({L"\\", L"\"", L"\\\\\"", L" ", L"\t", L""});
                 arguments.push_back(argument);
             }
             break;
@@ -269,23 +236,19 @@ private:
             break;
         }
         case ManyArguments:
-            for (size_t n = 1000 + Pick(9000), length = arguments[0].size(); n > 0; --n)
+            for (size_t n = 1000 + Pick(9000), length = arguments[0].size(); n > 0 && length <= kCommandLineLimit; --n)
             {
                 arguments.push_back(Chance(20) ? NearMiss() : Text(1 + Pick(2)));
                 length += 1 + QuoteArgument(arguments.back()).size();
-                if (length > kCommandLineLimit)
-                    break;
             }
             break;
-        case BuriedQmx:
+        default:
         {
             const size_t room = (kCommandLineLimit - JoinCommandLine(arguments).size()) / 2 - 8;
             const size_t before = Pick(room);
-            arguments.push_back(Text(before) + Forms(kRowQmx)[Pick(4)] + Text(Pick(room - before)));
+            arguments.push_back(Text(before) + kModel[kRowQmx].forms[Pick(4)] + Text(Pick(room - before)));
             break;
         }
-        default:
-            break;
         }
         if (kind != LongArgument && kind != ManyArguments && Chance(50))
         {
