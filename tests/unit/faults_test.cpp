@@ -272,37 +272,30 @@ TEST(LogFaults, AHeldOrUnwritableLogNeverStallsTheProgramNorLosesItsText)
 
 namespace
 {
-// Support probes, one for each name, that each log `lines` error entries " NAME line:i" once Go() is called.
+// Four support probes, A to D, that each log `lines` error entries " NAME line:i", all starting at once.
 class Writers
 {
 public:
-    Writers(const std::vector<std::wstring>& names, int lines)
+    explicit Writers(int lines)
         : go_(CreateEventW(nullptr, TRUE, FALSE, L"InstelixFaultsGo")),
           ready_(CreateSemaphoreW(nullptr, 0, 16, L"InstelixFaultsGo-ready"))
     {
         const std::wstring probe = FixturePath(L"supportprobe.exe");
-        for (const std::wstring& name : names)
-        {
+        for (const wchar_t* name : {L"A", L"B", L"C", L"D"})
             writers_.emplace_back(probe, L"\"" + probe + L"\" wait:InstelixFaultsGo burst:" + name + L":" +
                                              std::to_wstring(lines));
-        }
-        for (size_t i = 0; i < names.size(); ++i)
+        for (size_t i = 0; i < writers_.size(); ++i)
             EXPECT_EQ(WaitForSingleObject(ready_, 20000), WAIT_OBJECT_0) << "a writer did not start";
+        SetEvent(go_);
     }
     ~Writers()
     {
         CloseHandle(go_);
         CloseHandle(ready_);
     }
-    void Go() { SetEvent(go_); }
     bool Running() const
     {
-        for (const Child& writer : writers_)
-        {
-            if (writer.Running())
-                return true;
-        }
-        return false;
+        return std::any_of(writers_.begin(), writers_.end(), [](const Child& writer) { return writer.Running(); });
     }
     void Finish()
     {
@@ -341,8 +334,7 @@ TEST(LogFaults, FolderRemovedDuringABurstKeepsEveryNumberedLine)
 {
     LogFolder folder;
     const wchar_t kGone[] = L"D:\\DeviceControl.gone";
-    Writers writers({L"A", L"B", L"C", L"D"}, 1000);
-    writers.Go();
+    Writers writers(1000);
     // Taken away once lines flow; Windows refuses while a writer has the file open, so it is tried again.
     const DWORD start = GetTickCount();
     while (ReadBytes(kLogFile).size() < 20000 && GetTickCount() - start < 20000)
@@ -365,8 +357,7 @@ TEST(LogFaults, ProgramsAndWritersAtOnceKeepEveryLineWhileAReaderFollowsTheFile)
 {
     CleanMachine machine;  // "/POP" finds no toast program, and logs that once
     LogFolder folder;
-    Writers writers({L"A", L"B", L"C", L"D"}, 500);
-    writers.Go();
+    Writers writers(500);
     size_t runs = 0;
     size_t shrank = 0;
     std::string seen;
