@@ -45,7 +45,9 @@ instelix_setup() {
     instelix_ensure_i386_exec
 }
 
+# Sets the machine up first, so that every script needs only this.
 instelix_build() {
+    instelix_setup
     local root
     root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
     (cd "$root" && cmake --preset mingw-x86 >/dev/null && cmake --build --preset mingw-x86 -j "$(nproc)")

@@ -4,7 +4,6 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=setup.sh
 source "$here/setup.sh"
-instelix_setup
 instelix_build
 cd "$here/.."
 ctest --preset mingw-x86 "$@"

@@ -22,7 +22,6 @@ done
 
 # shellcheck source=setup.sh
 source "$here/setup.sh"
-instelix_setup
 instelix_build >/dev/null
 
 build=$root/build/mingw-x86
