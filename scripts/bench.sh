@@ -111,7 +111,7 @@ bench_machine() {
     # The chores that wait for the desktop shell find this stand-in at once: Wine starts its own shell only while
     # some program uses the desktop.
     mkdir -p "$drive_c/bench/shell"
-    cp "$build/fixtures/recorder.exe" "$drive_c/bench/shell/explorer.exe"
+    cp "$build/fixtures/standin.exe" "$drive_c/bench/shell/explorer.exe"
     $pin wine "$build/bench/benchrun.exe" 'C:\bench\plan.txt' 'C:\bench\results.txt' \
         '"C:\bench\shell\explorer.exe" --linger' </dev/null >/dev/null 2>&1 ||
         { echo "bench: benchrun failed on $arch" >&2; return 1; }

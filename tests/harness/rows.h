@@ -1,0 +1,71 @@
+#pragma once
+// A case is a row: the machine it runs on, what is arranged (entries in the notation of machine_state.h, plus
+// "env NAME", "held PATH" and "cwd"), the command line after the program's quoted path ("!" first: the whole line),
+// and what must follow: the exit code, the machine's changes (any order), the journal of programs started, library
+// calls and keys pressed (in order) and the log's entries ("error| message", "Debug| message"). Texts may hold
+// "{PF}" (this machine's Program Files), "{PFO}" (the other one), "{ARCH}" (x64 or x86), "{64}" and "{32}" (a view's
+// label, empty on 32-bit Windows); "*" in an expected line stands for any text.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "machine_state.h"
+
+using Lines = std::vector<std::string>;
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+enum Machine
+{
+    Both,
+    Win64,
+    Win32,
+};
+
+struct Row
+{
+    const char* name;
+    Machine machine;
+    Entries arrange;
+    std::string command;
+    DWORD exitCode;
+    Lines changes, ran, log;
+    bool needsModules = false;
+};
+
+// Registers one test per row of `rows` that is meant for this machine.
+void RegisterRows(const char* suite, const std::vector<Row>& rows);
+template <class T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The suite's fixed places.
+inline const std::string kBin = "C:\\Program Files\\Tesmar\\Orvane Tuner\\bin", kSys = "C:\\Windows\\System32";
+inline const std::string kSettingsKey = "HKLM\\SOFTWARE\\Tesmar\\Tesmar Settings", kLog = "D:\\DeviceControl";
+std::string Expand(std::string text);
+std::wstring Fixture(const std::string& name);  // a stand-in or probe in the build's fixtures folder
+// Starts `line` (the program is its first element) and waits up to `timeoutMs`; 0xDEAD when it had to be ended.
+DWORD RunLine(const std::wstring& line, DWORD timeoutMs = 30000, const std::wstring& program = L"");
+// The lines of the journal, which a test clears by calling ClearJournal.
+Lines JournalLines();
+void ClearJournal();
+// The entries of a log file, "error| message" or "Debug| message"; a layout fault or a line numbered out of turn
+// (each run counts from 0) fails the calling test.
+Lines LogEntries(const std::wstring& path = L"D:\\DeviceControl\\em9.Log", bool oneRun = true);
+bool Matches(const char* pattern, const char* text);
+
+// The switch table of the callers' reference, docs/switches.md: each row's name, whether the walk goes on after it,
+// and its forms.
+struct DocumentedSwitch
+{
+    std::string name;
+    bool continues;
+    std::vector<std::wstring> forms;
+};
+std::vector<DocumentedSwitch> DocumentedSwitches();

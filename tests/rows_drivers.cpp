@@ -1,0 +1,167 @@
+// The driver chores and the hotspot service, end to end: "/UPDATEDRIVER", "/DELETEDRIVERBYSETTINGS", "/FLYDRIVER"
+// and "/INSTALLSVR".
+#include "harness/rows.h"
+
+namespace
+{
+const std::string kDevice = "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ACPI\\QRX2004\\0";
+const std::string kDriver = kSys + "\\drivers\\AcpiQrx.sys", kOem12 = "REG_SZ @oem12.inf,%desc%;Tesmar ACPI Device";
+const std::string kDpinst = "DPInst.exe\t\"" + kBin + "\\DPInst.exe\"";
+const std::string kWdreg = "wdreg.exe\t\"" + kBin + "\\wdreg.exe\" -inf \"" + kBin + "\\AcpiQrx.inf\" -silent ";
+const Lines kRemoveOem12 = {kDpinst + " /u \"C:\\windows\\INF\\oem12.inf\" /d /SW"}, kInstall = {kDpinst + " /SW"};
+const Lines kWdregBoth = {kWdreg + "uninstall", kWdreg + "install"};
+const std::string kVersionFailed = "error| InstallSvr GetFileVersion  TesmarWiFiHotspotSvr failed:";
+const std::string kStartFailed = "Debug|g_UnloadWordDropCtl  CreateProcess failed ";
+
+// The ACPI device as the system records it, the installed and packaged driver, and both installer tools.
+Entries Acpi(const char* installed, const char* packaged, const std::string& service = "REG_SZ AcpiQrx",
+             const std::string& description = kOem12)
+{
+    return {{kDevice + ": Service", service}, {kDevice + ": DeviceDesc", description}, {kDriver, installed},
+            {kBin + "\\AcpiQrx.sys", packaged}, {kBin + "\\DPInst.exe", "standin"}, {kBin + "\\wdreg.exe", "standin"}};
+}
+
+const Entries kNoTools = {{kBin + "\\DPInst.exe", "absent"}, {kBin + "\\wdreg.exe", "absent"}};
+const Entries kOlder = Acpi("version 1.2.3.4", "version 1.2.3.5");
+
+const bool kAcpi = (RegisterRows("Acpi", {
+    {"update without a driver service installs", Win64, Acpi("version 1.0.0.0", "version 2.0.0.0", "absent"),
+     "/UPDATEDRIVER", 1, {}, kInstall},
+    {"update without a driver service installs", Win32, Acpi("version 1.0.0.0", "version 2.0.0.0", "absent"),
+     "UPDATEDRIVER", 1, {}, {kWdreg + "install"}},
+    {"update of an older driver removes by INF and installs", Win64, kOlder, "-UPDATEDRIVER", 1, {},
+     kRemoveOem12 + kInstall},
+    {"update of an older driver removes and installs", Win32, kOlder, "/UPDATEDRIVER", 1, {}, kWdregBoth},
+    {"update of an equal driver does nothing", Both, Acpi("version 1.2.3.4", "version 1.2.3.4"), "/UPDATEDRIVER", 0},
+    {"update of a newer driver does nothing", Both, Acpi("version 2.0.0.0", "version 1.9.9.9"), "/UPDATEDRIVER", 0},
+    {"update without an installed driver fails", Both, Acpi("absent", "version 1.0.0.0"), "/UPDATEDRIVER", 0, {}, {},
+     {kVersionFailed + "2"}},
+    {"update without a packaged driver fails", Both, Acpi("version 1.0.0.0", "absent"), "/UPDATEDRIVER", 0, {}, {},
+     {kVersionFailed + "*"}},
+    {"update with an unversioned driver fails", Both, Acpi("text: not a driver", "version 1.0.0.0"), "/UPDATEDRIVER",
+     0, {}, {}, {kVersionFailed + "*"}},
+    {"update with a description naming no INF only installs", Win64,
+     Acpi("version 1.0.0.0", "version 1.0.0.1", "REG_SZ AcpiQrx", "REG_SZ Tesmar ACPI Device"), "/UPDATEDRIVER", 1,
+     {}, kInstall},
+    {"update without a description only installs", Win64,
+     Acpi("version 1.0.0.0", "version 1.0.0.1", "REG_SZ AcpiQrx", "absent"), "/UPDATEDRIVER", 1, {}, kInstall},
+    {"update whose install tool cannot start", Both, Acpi("version 1", "version 2", "absent") + kNoTools,
+     "/UPDATEDRIVER", 0, {}, {}, {kStartFailed + "2"}},
+    {"update whose removal cannot start tries no install", Both, kOlder + kNoTools, "/UPDATEDRIVER", 0, {}, {},
+     {kStartFailed + "2"}},
+    {"removal whose tool cannot start still deletes the driver", Both, kOlder + kNoTools, "/DELETEDRIVERBYSETTINGS", 0,
+     {"- " + kDriver + ": version 1.2.3.4"}, {}, {kStartFailed + "2"}},
+    {"removal while the settings application is installed does nothing", Both,
+     kOlder + Entries{{kSettingsKey + "{32}", "key"}}, "/DELETEDRIVERBYSETTINGS", 0},
+    {"removal while the utility is installed does nothing", Both,
+     kOlder + Entries{{"HKLM\\SOFTWARE\\Tesmar\\TesmarUtility{32}", "key"}}, "DELETEDRIVERBYSETTINGS", 0},
+    {"removal removes the package and deletes the driver", Win64, kOlder, "-DELETEDRIVERBYSETTINGS", 0,
+     {"- " + kDriver + ": version 1.2.3.4"}, kRemoveOem12},
+    {"removal removes the package and deletes the driver", Win32, kOlder, "/DELETEDRIVERBYSETTINGS", 0,
+     {"- " + kDriver + ": version 1.2.3.4"}, {kWdreg + "uninstall"}},
+    {"removal looks for the settings key where a 32-bit program sees it", Win64,
+     kOlder + Entries{{kSettingsKey + "{64}", "key"}}, "/DELETEDRIVERBYSETTINGS", 0,
+     {"- " + kDriver + ": version 1.2.3.4"}, kRemoveOem12},
+    {"removal without a known INF only deletes the driver", Win64,
+     Acpi("version 1.0.0.0", "absent", "REG_SZ AcpiQrx", "REG_SZ no inf"), "/DELETEDRIVERBYSETTINGS", 0,
+     {"- " + kDriver + ": version 1.0.0.0"}},
+}), true);
+
+const std::string kDevcon = "devcon.exe\t\"C:\\Suite\\.\\devcon.exe\"";
+const Lines kVhidInstall = {kDevcon + " install \"C:\\Suite\\.\\{ARCH}\\WUDFVhidmini.Inf\" \"root\\TesmarVhid\""};
+const Lines kVhidBoth = Lines{kDevcon + " remove root\\TesmarVhid"} + kVhidInstall;
+const Lines kCounted = {"error| CDevInfo EnumDeviceInfo return  259 "};
+
+// Devices present, the installed driver library and the package's, and devcon beside the program.
+Entries Vhid(const char* devices, const char* installed, const char* packaged, const char* arch = "{ARCH}")
+{
+    return {{"virtual HID devices present", devices}, {kSys + "\\drivers\\UMDF\\TesmarVhid.dll", installed},
+            {std::string("C:\\Suite\\") + arch + "\\TesmarVhid.dll", packaged}, {"C:\\Suite\\devcon.exe", "standin"}};
+}
+
+const bool kVhid = (RegisterRows("Vhid", {
+    {"no device installs", Both, Vhid("0", "absent", "absent"), "/FLYDRIVER", 1,
+     {"~ virtual HID devices present: 0 -> 1"}, kVhidInstall, kCounted},
+    {"one device with an older driver reinstalls", Both, Vhid("1", "version 1.0.0.0", "version 1.0.0.1"),
+     "-flydriver", 1, {}, kVhidBoth, kCounted},
+    {"one device with an equal driver does nothing", Both, Vhid("1", "version 1.2.3.4", "version 1.2.3.4"),
+     "/flydriver", 1, {}, {}, kCounted},
+    {"one device with a newer driver does nothing", Both, Vhid("1", "version 2.0.0.0", "version 1.9.9.9"),
+     "-FLYDRIVER", 1, {}, {}, kCounted},
+    {"one device without an installed driver fails", Both, Vhid("1", "absent", "version 1.0.0.1"), "/FLYDRIVER", 0,
+     {}, {}, kCounted},
+    {"one device without a packaged driver fails", Both, Vhid("1", "version 1.0.0.0", "absent"), "/FLYDRIVER", 0, {},
+     {}, kCounted},
+    {"the other machine's package is never read", Win64, Vhid("1", "version 1.0.0.0", "version 2.0.0.0", "x86"),
+     "/FLYDRIVER", 0, {}, {}, kCounted},
+    {"the other machine's package is never read", Win32, Vhid("1", "version 1.0.0.0", "version 2.0.0.0", "x64"),
+     "/FLYDRIVER", 0, {}, {}, kCounted},
+    {"two devices reinstall whatever the versions", Both, Vhid("2", "version 2.0.0.0", "version 1.0.0.0"),
+     "/FLYDRIVER", 1, {"~ virtual HID devices present: 2 -> 1"}, kVhidBoth, kCounted},
+    {"devcon that cannot start fails", Both, Vhid("0", "absent", "absent") + Entries{{"C:\\Suite\\devcon.exe", "absent"}},
+     "/FLYDRIVER", 0, {}, {}, kCounted + Lines{kStartFailed + "2"}},
+    {"devcon removal that cannot start tries no install", Both,
+     Vhid("2", "absent", "absent") + Entries{{"C:\\Suite\\devcon.exe", "absent"}}, "/FLYDRIVER", 0, {}, {},
+     kCounted + Lines{kStartFailed + "2"}},
+    {"a renamed program finds devcon beside it", Both,
+     Vhid("0", "absent", "absent") + Entries{{"C:\\Suite\\Device Setup.exe", "library ..\\Instelix.exe"}},
+     "!\"C:\\Suite\\Device Setup.exe\" /FLYDRIVER", 1, {"~ virtual HID devices present: 0 -> 1"},
+     kVhidInstall, kCounted},
+}), true);
+
+const std::string kService = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TesmarWiFiHotspotSvr";
+const std::string kTarget = kSys + "\\TesmarWiFiHotspotSvr.exe", kAside = kTarget + ".Temp";
+const std::string kNew = "{PF}\\Tesmar\\Tesmar Settings\\TesmarWiFiHotspotSvr.exe";
+const std::string kRefused = "error| InstallSvr TesmarWiFiHotspotSvr failed:";
+
+// A registered service whose ImagePath is `imagePath` ("absent": none) and file versions of the registered and the
+// new executable.
+Entries Registered(const std::string& imagePath, const char* registered, const char* offered)
+{
+    return {{kService + ": Description", "REG_SZ hotspot"}, {kService + ": ImagePath", imagePath},
+            {kTarget, registered}, {kNew, offered}};
+}
+
+const Entries kRunning = {{"running TesmarWiFiHotspotSvr.exe", "1"}};
+const std::string kRegistered = "REG_EXPAND_SZ " + kTarget;
+
+const bool kHotspot = (RegisterRows("Hotspot", {
+    {"first install moves the executable into place and registers it", Both,
+     {{kNew, "version 2.0.0.0"}, {"{PFO}\\Tesmar\\Tesmar Settings\\TesmarWiFiHotspotSvr.exe", "version 3.0.0.0"},
+      {kTarget, "text: leftover"}},
+     "-installsvr", 1,
+     {"- " + kNew + ": version 2.0.0.0", "~ " + kTarget + ": 8 bytes -> version 2.0.0.0", "+ " + kService + ": key",
+      "+ " + kService + ": ImagePath: REG_EXPAND_SZ *\\TesmarWiFiHotspotSvr.exe"},
+     {"TesmarWiFiHotspotSvr.exe\t\"" + kTarget + "\" install"}},
+    {"refresh ends the service and swaps an older executable", Both,
+     Registered("REG_EXPAND_SZ %SystemRoot%\\System32\\TesmarWiFiHotspotSvr.exe", "version 1.0.0.0",
+                "version 1.0.0.1") + kRunning + Entries{{kAside, "text: stale"}},
+     "/INSTALLSVR", 1,
+     {"- " + kNew + ": version 1.0.0.1", "~ " + kTarget + ": version 1.0.0.0 -> version 1.0.0.1",
+      "~ " + kAside + ": 5 bytes -> version 1.0.0.0", "- running TesmarWiFiHotspotSvr.exe: 1"}},
+    {"refresh takes only the version from ImagePath", Both,
+     Registered("REG_SZ C:\\Suite\\Other.exe", "absent", "version 2.0.0.0") +
+         Entries{{"C:\\Suite\\Other.exe", "version 1.0.0.0"}, {kAside, "text: stale"}},
+     "/INSTALLSVR", 1, {"- " + kNew + ": version 2.0.0.0", "+ " + kTarget + ": version 2.0.0.0", "- " + kAside + ": 5 bytes"}},
+    {"first install without the new executable fails", Both, {{"{PF}\\Tesmar\\Tesmar Settings", "folder"}},
+     "/installsvr", 0, {}, {}, {kRefused + "2"}},
+    {"first install of an executable that cannot start fails", Both, {{kNew, "text: not a program"}}, "/INSTALLSVR",
+     0, {"- " + kNew + ": 13 bytes", "+ " + kTarget + ": 13 bytes"}, {}, {kStartFailed + "193", kRefused + "193"}},
+    {"refresh without ImagePath fails", Both, Registered("absent", "version 1", "version 2"), "/INSTALLSVR", 0, {}, {},
+     {"error| InstallSvr ReadRegString TesmarWiFiHotspotSvr failed:*"}},
+    {"refresh with a quoted ImagePath fails", Both, Registered("REG_SZ \"" + kTarget + "\"", "version 1", "version 2"),
+     "/INSTALLSVR", 0, {}, {}, {"error| InstallSvr GetFileVersion TesmarWiFiHotspotSvr failed:*"}},
+    {"refresh with arguments in ImagePath fails", Both, Registered(kRegistered + " -service", "version 1", "version 2"),
+     "/INSTALLSVR", 0, {}, {}, {"error| InstallSvr GetFileVersion TesmarWiFiHotspotSvr failed:*"}},
+    {"refresh without the new executable fails", Both,
+     Registered(kRegistered, "version 1", "absent") + Entries{{"{PF}\\Tesmar\\Tesmar Settings", "folder"}}, "/INSTALLSVR",
+     0, {}, {}, {"error| InstallSvr GetFileVersion TesmarWiFiHotspotSvr failed:2"}},
+    {"refresh of an equal executable is refused", Both, Registered(kRegistered, "version 1.2.3.4", "version 1.2.3.4"),
+     "/INSTALLSVR", 0, {}, {}, {kRefused + "*"}},
+    {"refresh of a newer executable is refused", Both, Registered(kRegistered, "version 1.2.3.5", "version 1.2.3.4"),
+     "/INSTALLSVR", 0, {}, {}, {kRefused + "*"}},
+    {"a failed final move puts the previous executable back", Both,
+     Registered(kRegistered, "version 1.0.0.0", "version 2.0.0.0") + kRunning + Entries{{"held " + kNew, ""}},
+     "/INSTALLSVR", 0, {"- running TesmarWiFiHotspotSvr.exe: 1"}, {}, {"error| InstallSvr MyMoveFile failed:32"}},
+}), true);
+}  // namespace
