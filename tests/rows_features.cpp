@@ -10,7 +10,8 @@ const std::string kEnable = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\
 const Lines kHotkey = {"keys\t91 16", "keys\t79 16", "keys\t79 144", "keys\t91 144"};  // Win+O down, up; injected
 const Entries kRotationOn = {{kEnable, "REG_DWORD 1"}, {kSettingsKey + "{64}: AutoRatation", "REG_DWORD 1"}};
 
-const bool kWalk = (RegisterRows("Walk", {
+// clang-format off
+const bool kWalk = RegisterRows("Walk", {
     {"the toast runs alone and its exit code is ignored", Both, {{kToast, "standin"}, {"env INSTELIX_STANDIN_EXIT", "7"}},
      "/POP", 0, {}, kToastRun},
     {"a missing toast is logged", Both, {}, "-pop", 0, {}, {}, {"Debug|g_UnloadWordDropCtl  CreateProcess failed *"}},
@@ -29,9 +30,11 @@ const bool kWalk = (RegisterRows("Walk", {
      "-CLOSESETTINGS /CLOSESETTINGS", 0, {"~ running Settings.exe: 3 -> 1"}, {}, {}, true},
     {"settings programs are matched in any case", Both, {{"running SETTINGS.EXE", "2"}}, "/closesettings", 0,
      {"~ running Settings.exe: 2 -> 1"}, {}, {}, true},
-}), true);
+});
+// clang-format on
 
-const bool kRotation = (RegisterRows("Rotation", {
+// clang-format off
+const bool kRotation = RegisterRows("Rotation", {
     {"close presses the hotkey when rotation is on", Both, {{kEnable, "REG_DWORD 1"}}, "/setrotationclose", 1, {},
      kHotkey},
     {"close does nothing when rotation is off", Both, {{kEnable, "REG_DWORD 0"}}, "-SETROTATIONCLOSE", 1},
@@ -43,7 +46,8 @@ const bool kRotation = (RegisterRows("Rotation", {
      {{"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AutoRotation [32-bit view]: Enable", "REG_DWORD 1"}},
      "/setrotationclose", 1},
     {"the watch cannot start without the settings key", Both, {}, "/rotationreg", 0},
-}), true);
+});
+// clang-format on
 
 const std::string kFolio = "{PF}\\Tesmar\\FolioScreen\\FolioViewAPI.dll";
 const std::string kQmx = "{PF}\\Tesmar\\Tesmar Settings\\TesmarQMX.dll";
@@ -75,24 +79,31 @@ std::string Profile(const std::string& mode)
     return "+ " + kProfile + ": text: [ConfigParam]|InitWait=" + mode + "|";
 }
 
-std::string Mirror(const std::string& value, const std::string& name = "StartStatus1", const std::string& was = "")
+// A mirror value written in the 64-bit view, where it was stored as the four bytes `was` (hex) or was absent.
+std::string Mirror(const std::string& value, const std::string& was = "", const std::string& name = "StartStatus1")
 {
-    return (was.empty() ? "+ " : "~ ") + kSettingsKey + "{64}: " + name + ": " + (was.empty() ? "" : was + " -> ") +
+    const std::string before = was.size() == 2 ? "type 3, bytes: " + was + " 00 00 00 -> " : "type 3, bytes: " + was + " -> ";
+    return (was.empty() ? "+ " : "~ ") + kSettingsKey + "{64}: " + name + ": " + (was.empty() ? "" : before) +
            "REG_DWORD " + value;
 }
 
 const Lines kOn = Folio({"load", "SetFolioViewStatus 1"});
-const Entries kNoFolio = Libraries("absent"), kOtherRoot = kNoFolio + Entries{{"{PFO}\\Tesmar\\FolioScreen\\FolioViewAPI.dll", "library standin.dll"}};
+const Entries kNoFolio = Libraries("absent");
+const Entries kOtherRoot = kNoFolio + Entries{{"{PFO}\\Tesmar\\FolioScreen\\FolioViewAPI.dll", "library standin.dll"}};
+const std::string kNoSet = "library standin-noSetFolioViewStatus.dll";
 
-// Stored "StartStatus1" as four bytes of another type, so that a rewrite shows, and what the library reports.
-Entries Stored(const char* bytes, const char* state)
+// A mirror value stored as four bytes of another type (so that a rewrite shows), or none, and the library's answer.
+Entries Stored(const char* was, const char* status, const char* name = "StartStatus1", const char* support = "1")
 {
-    return Libraries() + Entries{{kSettingsKey + "{64}: StartStatus1", std::string("type 3, bytes:") + bytes},
-                                 {"env INSTELIX_FOLIO_STATUS", state}};
+    const std::string bytes = was == nullptr ? "absent" : std::string("type 3, bytes: ") + was + (was[2] ? "" : " 00 00 00");
+    return Libraries() + Entries{{kSettingsKey + "{64}: " + name, bytes}, {"env INSTELIX_FOLIO_STATUS", status},
+                                 {"env INSTELIX_FOLIO_SUPPORT", support}};
 }
 
 // Each reading switch is followed by a usage-mode switch, which shows whether the walk went on.
-const bool kReading = (RegisterRows("Reading", {
+const Lines kGet = Folio({"load", "GetFolioViewStatus"}), kLoad = Folio({"load"});
+// clang-format off
+const bool kReading = RegisterRows("Reading", {
     {"on switches the library and mirrors the state", Both, Libraries(), "/fviewon /qmxmv", 0,
      {Mirror("1"), Profile("1")}, kOn + Qmx("1")},
     {"on after the shell switches once the shell runs", Both, Libraries(), "-FVIEWWAIT /qmxmv", 0,
@@ -104,40 +115,30 @@ const bool kReading = (RegisterRows("Reading", {
     {"on without the library ends the walk", Both, kNoFolio, "/fviewon /qmxmv", 0},
     {"status without the library ends the walk", Both, kNoFolio, "/fviewget /qmxmv", 0},
     {"support without the library ends the walk", Both, kNoFolio, "/issupportfview /qmxmv", 0},
-    {"the other Program Files folder is never tried for on", Both, kOtherRoot, "/fviewon /qmxmv", 0},
-    {"the other Program Files folder is never tried for off", Both, kOtherRoot, "/fviewoff /qmxmv", 0},
-    {"on without its export ends the walk", Both, Libraries("library standin-noSetFolioViewStatus.dll"),
-     "/fviewon /qmxmv", 0, {}, Folio({"load"})},
-    {"on after the shell without its export ends the walk", Both,
-     Libraries("library standin-noSetFolioViewStatus.dll"), "/fviewwait /qmxmv", 0, {}, Folio({"load"})},
-    {"off without its export ends the walk", Both, Libraries("library standin-noSetFolioViewStatus.dll"),
-     "/fviewoff /qmxmv", 0, {}, Folio({"load"})},
+    {"the other Program Files folder is never tried", Both, kOtherRoot, "/fviewoff /qmxmv", 0},
+    {"on without its export ends the walk", Both, Libraries(kNoSet), "/fviewon /qmxmv", 0, {}, kLoad},
+    {"on after the shell without its export ends the walk", Both, Libraries(kNoSet), "/fviewwait /qmxmv", 0, {}, kLoad},
+    {"off without its export ends the walk", Both, Libraries(kNoSet), "/fviewoff /qmxmv", 0, {}, kLoad},
     {"status without its export ends the walk", Both, Libraries("library standin-noGetFolioViewStatus.dll"),
-     "/fviewget /qmxmv", 0, {}, Folio({"load"})},
+     "/fviewget /qmxmv", 0, {}, kLoad},
     {"support without its export ends the walk", Both, Libraries("library standin-noIsSupportFolioView.dll"),
-     "/issupportfview /qmxmv", 0, {}, Folio({"load"})},
-    {"status on with no stored state writes nothing", Both, Libraries() + Entries{{"env INSTELIX_FOLIO_STATUS", "1"}},
-     "/fviewget", 0, {}, Folio({"load", "GetFolioViewStatus"})},
-    {"status off with no stored state writes it", Both, Libraries() + Entries{{"env INSTELIX_FOLIO_STATUS", "0"}},
-     "-FVIEWGET", 0, {Mirror("0")}, Folio({"load", "GetFolioViewStatus"})},
-    {"status equal to the stored one writes nothing", Both, Stored(" 01 00 00 00", "1"), "/FVIEWGET", 0, {},
-     Folio({"load", "GetFolioViewStatus"})},
-    {"status off unlike the stored one is written", Both, Stored(" 01 00 00 00", "0"), "/fviewget", 0,
-     {Mirror("0", "StartStatus1", "type 3, bytes: 01 00 00 00")}, Folio({"load", "GetFolioViewStatus"})},
-    {"status on unlike the stored one is written", Both, Stored(" 00 00 00 00", "1"), "/fviewget", 0,
-     {Mirror("1", "StartStatus1", "type 3, bytes: 00 00 00 00")}, Folio({"load", "GetFolioViewStatus"})},
-    {"status is written in full", Both, Stored(" 03 00 00 00", "4294967295"), "/fviewget", 0,
-     {Mirror("4294967295", "StartStatus1", "type 3, bytes: 03 00 00 00")}, Folio({"load", "GetFolioViewStatus"})},
-    {"support is written in full every time", Both,
-     Libraries() + Entries{{kSettingsKey + "{64}: IsSupport1", "type 3, bytes: 78 56 34 12"},
-                           {"env INSTELIX_FOLIO_SUPPORT", "305419896"}},
-     "-ISSUPPORTFVIEW /issupportfview", 0, {Mirror("305419896", "IsSupport1", "type 3, bytes: 78 56 34 12")},
+     "/issupportfview /qmxmv", 0, {}, kLoad},
+    {"status on with no stored state writes nothing", Both, Stored(nullptr, "1"), "/fviewget", 0, {}, kGet},
+    {"status off with no stored state writes it", Both, Stored(nullptr, "0"), "-FVIEWGET", 0, {Mirror("0")}, kGet},
+    {"status equal to the stored one writes nothing", Both, Stored("01", "1"), "/FVIEWGET", 0, {}, kGet},
+    {"status unlike the stored one is written", Both, Stored("01", "0"), "/fviewget", 0, {Mirror("0", "01")}, kGet},
+    {"status on unlike the stored one is written", Both, Stored("00", "1"), "/fviewget", 0, {Mirror("1", "00")}, kGet},
+    {"status is written in full", Both, Stored("03", "4294967295"), "/fviewget", 0, {Mirror("4294967295", "03")}, kGet},
+    {"support is written in full every time", Both, Stored("78 56 34 12", "0", "IsSupport1", "305419896"),
+     "-ISSUPPORTFVIEW /issupportfview", 0, {Mirror("305419896", "78 56 34 12", "IsSupport1")},
      Folio({"load", "IsSupportFolioView", "IsSupportFolioView"})},
-}), true);
+});
+// clang-format on
 
 const Entries kQmxOnly = Libraries("absent");
 
-const bool kUsage = (RegisterRows("Usage", {
+// clang-format off
+const bool kUsage = RegisterRows("Usage", {
     {"each mode word sets its mode", Both, kQmxOnly, "/qmxmv -qmxmu /QMXNOR -QMXPH", 0, {Profile("2")},
      Qmx("1") + Qmx("3") + Qmx("0") + Qmx("2")},
     {"the switch counts anywhere inside an element", Both, kQmxOnly, "mu-qmxnor", 0, {Profile("0")}, Qmx("0")},
@@ -161,9 +162,11 @@ const bool kUsage = (RegisterRows("Usage", {
                         " -> text: ; kept|[Window]|InitWait=7|[ConfigParam]|First=a|InitWait=0|Last=z|[Other]|Key=Value|"},
      Qmx("0")},
     {"wait pauses ten seconds after the shell", Both, kQmxOnly, "/QMXWAITMU", 0, {Profile("3")}, Qmx("3")},
-}), true);
+});
+// clang-format on
 
-const bool kSearch = (RegisterRows("LibrarySearch", {
+// clang-format off
+const bool kSearch = RegisterRows("LibrarySearch", {
     {"a vendor library finds its neighbour but nothing planted", Both,
      Libraries("library standin-withhelper.dll", "absent") +
          Entries{{"{PF}\\Tesmar\\FolioScreen\\VendorHelper.dll", "library VendorHelper.dll"},
@@ -171,7 +174,8 @@ const bool kSearch = (RegisterRows("LibrarySearch", {
                  {"C:\\Suite\\path\\PlantedPath.dll", "library VendorHelper.dll"}, {"cwd", "C:\\Suite\\user"},
                  {"env PATH", "C:\\Suite\\path;%PATH%"}},
      "/fviewon", 0, {Mirror("1")}, Lines{"VendorHelper.dll\tload"} + kOn},
-}), true);
+});
+// clang-format on
 }  // namespace
 
 // The watch seeds the wanted state from the system, applies nothing at its start, and after every change of any

@@ -5,25 +5,13 @@
 // calls and keys pressed (in order) and the log's entries ("error| message", "Debug| message"). Texts may hold
 // "{PF}" (this machine's Program Files), "{PFO}" (the other one), "{ARCH}" (x64 or x86), "{64}" and "{32}" (a view's
 // label, empty on 32-bit Windows); "*" in an expected line stands for any text.
-#include <windows.h>
-
 #include <gtest/gtest.h>
-
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "machine_state.h"
 
 using Lines = std::vector<std::string>;
 using Entries = std::vector<std::pair<std::string, std::string>>;
-
-enum Machine
-{
-    Both,
-    Win64,
-    Win32,
-};
+enum Machine { Both, Win64, Win32 };
 
 struct Row
 {
@@ -33,35 +21,33 @@ struct Row
     std::string command;
     DWORD exitCode;
     Lines changes, ran, log;
-    bool needsModules = false;
+    bool needsModules;
 };
 
-// Registers one test per row of `rows` that is meant for this machine.
-void RegisterRows(const char* suite, const std::vector<Row>& rows);
+// Registers one test per row meant for this machine; the suite's name is `suite`.
+bool RegisterRows(const char* suite, const std::vector<Row>& rows);
+
 template <class T>
 std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b)
 {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+    return a.insert(a.end(), b.begin(), b.end()), a;
 }
 
-// The suite's fixed places.
 inline const std::string kBin = "C:\\Program Files\\Tesmar\\Orvane Tuner\\bin", kSys = "C:\\Windows\\System32";
-inline const std::string kSettingsKey = "HKLM\\SOFTWARE\\Tesmar\\Tesmar Settings", kLog = "D:\\DeviceControl";
+inline const std::string kSettingsKey = "HKLM\\SOFTWARE\\Tesmar\\Tesmar Settings";
+inline const std::wstring kLogFile = L"D:\\DeviceControl\\em9.Log";
 std::string Expand(std::string text);
-std::wstring Fixture(const std::string& name);  // a stand-in or probe in the build's fixtures folder
-// Starts `line` (the program is its first element) and waits up to `timeoutMs`; 0xDEAD when it had to be ended.
-DWORD RunLine(const std::wstring& line, DWORD timeoutMs = 30000, const std::wstring& program = L"");
-// The lines of the journal, which a test clears by calling ClearJournal.
+std::wstring Fixture(const std::string& name);  // in the build's fixtures folder
+std::wstring Program();                         // the built Instelix.exe
+// Starts `line` (`program`, or the line's first element) and waits up to 30 s; 0xDEAD when it had to be ended.
+DWORD RunLine(const std::wstring& line, const std::wstring& program = L"");
 Lines JournalLines();
 void ClearJournal();
-// The entries of a log file, "error| message" or "Debug| message"; a layout fault or a line numbered out of turn
-// (each run counts from 0) fails the calling test.
-Lines LogEntries(const std::wstring& path = L"D:\\DeviceControl\\em9.Log", bool oneRun = true);
+// A log's entries; a layout fault, or when `oneRun` a line numbered out of turn, fails the calling test.
+Lines LogEntries(const std::wstring& path = kLogFile, bool oneRun = true);
 bool Matches(const char* pattern, const char* text);
 
-// The switch table of the callers' reference, docs/switches.md: each row's name, whether the walk goes on after it,
-// and its forms.
+// The switch table of docs/switches.md: each row's name, whether the walk goes on after it, and its forms.
 struct DocumentedSwitch
 {
     std::string name;
