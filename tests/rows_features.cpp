@@ -207,10 +207,13 @@ TEST(Rotation, WatchAppliesEveryChange)
     set(settings + "AutoRatation", "REG_DWORD 0");
     EXPECT_EQ(keysAfter(4), kHotkey);
     set(kEnable, "REG_DWORD 0");
-    set(settings + "Unrelated", "REG_DWORD 6");
+    set(kSettingsKey + "\\Sub{64}: Unrelated", "REG_DWORD 6");  // a change below the key wakes the watch too
     EXPECT_EQ(keysAfter(4), kHotkey) << "the system already agrees";
+    set(kEnable, "REG_DWORD 1");
+    set(kSettingsKey + "\\Sub{64}: Unrelated", "REG_DWORD 7");
+    EXPECT_EQ(keysAfter(8), kHotkey + kHotkey) << "a change below the key";
     set(settings + "AutoRatation", "REG_DWORD 2");  // never equal to the system's state
-    EXPECT_EQ(keysAfter(8), kHotkey + kHotkey);
+    EXPECT_EQ(keysAfter(12), kHotkey + kHotkey + kHotkey);
     EXPECT_EQ(WaitForSingleObject(watch.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the watch ended";
     TerminateProcess(watch.hProcess, 0xDEAD);
     CloseHandle(watch.hProcess), CloseHandle(watch.hThread);
