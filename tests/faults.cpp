@@ -56,10 +56,14 @@ TEST(Faults, OddRegistryValues)
         bool textRead;
         std::string text;
     } cases[] = {
-        {"type 4, bytes:", true, 0, true, ""}, {"type 3, bytes: 41 00 42", true, 0x420041, true, "AB"},
-        {big, false, 0, false, ""}, {"type 7, bytes: 61 00 00 00 62 00 00 00 00 00", false, 0, true, "a"},
-        {"REG_SZ " + b259, false, 0, true, b259}, {"REG_SZ " + b259 + "b", false, 0, false, ""},
-        {expands + tail, false, 0, true, expanded + tail}, {expands + tail + "a", false, 0, false, ""},
+        {"type 4, bytes:", true, 0, true, ""},
+        {"type 3, bytes: 41 00 42", true, 0x420041, true, "AB"},
+        {big, false, 0, false, ""},
+        {"type 7, bytes: 61 00 00 00 62 00 00 00 00 00", false, 0, true, "a"},
+        {"REG_SZ " + b259, false, 0, true, b259},
+        {"REG_SZ " + b259 + "b", false, 0, false, ""},
+        {expands + tail, false, 0, true, expanded + tail},
+        {expands + tail + "a", false, 0, false, ""},
     };
     for (const auto& c : cases)
     {
@@ -77,8 +81,9 @@ TEST(Faults, OddRegistryValues)
 // Setting a value needs neither the right to delete the key nor to change its rules.
 TEST(Faults, KeysWithoutAccess)
 {
-    for (const auto& c : {std::make_tuple(L"D:", false, false), std::make_tuple(L"D:(D;;KR;;;WD)(A;;KA;;;WD)", false, true),
-                          std::make_tuple(L"D:(A;;KR;;;WD)", true, false), std::make_tuple(L"D:(A;;0x2001f;;;WD)", true, true)})
+    for (const auto& c :
+         {std::make_tuple(L"D:", false, false), std::make_tuple(L"D:(D;;KR;;;WD)(A;;KA;;;WD)", false, true),
+          std::make_tuple(L"D:(A;;KR;;;WD)", true, false), std::make_tuple(L"D:(A;;0x2001f;;;WD)", true, true)})
     {
         ASSERT_TRUE(machine::Apply(kValue, "REG_DWORD 7", L"") && SetAccess(std::get<0>(c)));
         DWORD value = 42;
@@ -107,8 +112,10 @@ TEST(Faults, LogGateAndHeldLog)
         {"absent", L"error:a folder error:b", {}, {}},
         {"text: a file", L"error:a", {}, {}},
         {"folder", L"error:a nofolder error:b folder error:c", {}, {"error| a"}},
-        {"folder", L"debug:Größe long:511 long:2000", {"Debug| Größe", "error|" + std::string(511, 'x'),
-                                                        "error|" + std::string(511, 'x')}, {}},
+        {"folder",
+         L"debug:Größe long:511 long:2000",
+         {"Debug| Größe", "error|" + std::string(511, 'x'), "error|" + std::string(511, 'x')},
+         {}},
         {"folder", L"error:a", {}, {}, FILE_SHARE_READ},
         {"folder", L"error:a", {"error| a"}, {}, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
     };
@@ -135,15 +142,17 @@ TEST(Faults, RacingWriters)
     for (const bool removeFolder : {false, true})
     {
         LogFolder();
-        HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"InstelixGo"), ready = CreateSemaphoreW(nullptr, 0, 9, L"InstelixGo-ready");
+        HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"InstelixGo"),
+               ready = CreateSemaphoreW(nullptr, 0, 9, L"InstelixGo-ready");
         std::vector<HANDLE> writers;
         for (const wchar_t* name : {L"A", L"B", L"C", L"D"})
         {
-            std::wstring line = L"\"" + Fixture("supportprobe.exe") + L"\" wait:InstelixGo burst:" + name + L":500";
+            std::wstring line = L"\"" + Fixture("supportprobe.exe") + L"\" wait:InstelixGo burst:" + name + L":300";
             STARTUPINFOW startup = {};
             startup.cb = sizeof(startup);
             PROCESS_INFORMATION process = {};
-            ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+            ASSERT_TRUE(
+                CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
             writers.push_back(process.hProcess);
             ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0);
         }
@@ -155,7 +164,8 @@ TEST(Faults, RacingWriters)
             const std::string bytes = machine::ReadBytes(kLogFile);
             EXPECT_TRUE(moved || bytes.compare(0, seen.size(), seen) == 0) << "text already written changed";
             seen = bytes;
-            moved = moved || (removeFolder && bytes.size() > 20000 && MoveFileExW(L"D:\\DeviceControl", L"D:\\DeviceControl.gone", 0));
+            moved = moved || (removeFolder && bytes.size() > 20000 &&
+                              MoveFileExW(L"D:\\DeviceControl", L"D:\\DeviceControl.gone", 0));
             EXPECT_EQ(removeFolder ? 0 : RunLine(L"\"" + Program() + L"\" /POP"), 0u);
         }
         std::map<char, int> next;
@@ -167,7 +177,7 @@ TEST(Faults, RacingWriters)
                 EXPECT_TRUE(Matches("Debug|g_UnloadWordDropCtl  CreateProcess failed *", entry.c_str())) << entry;
         }
         EXPECT_TRUE(removeFolder ? moved && next.size() == 4
-                                 : next == (std::map<char, int>{{'A', 500}, {'B', 500}, {'C', 500}, {'D', 500}}));
+                                 : next == (std::map<char, int>{{'A', 300}, {'B', 300}, {'C', 300}, {'D', 300}}));
         std::for_each(writers.begin(), writers.end(), CloseHandle);
         CloseHandle(go), CloseHandle(ready);
     }
@@ -183,7 +193,8 @@ TEST(Faults, PlantedVersionDll)
                 CopyFileW(Fixture("versionprobe.exe").c_str(), probe.c_str(), FALSE));
     // Wine: prefer a native version.dll beside this program (what WINEDLLOVERRIDES=version=n,b would do).
     ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\versionprobe.exe\\DllOverrides",
-                              L"version", REG_SZ, L"native,builtin", sizeof(L"native,builtin")), 0);
+                              L"version", REG_SZ, L"native,builtin", sizeof(L"native,builtin")),
+              0);
     ClearJournal();
     EXPECT_EQ(RunLine(L"\"" + probe + L"\" -plainload"), 0u);  // an ordinary load takes the planted copy
     EXPECT_EQ(RunLine(L"\"" + probe + L"\" C:\\Suite\\plant\\versioned.exe"), 0u);

@@ -3,7 +3,8 @@
 
 namespace
 {
-const std::string kDevice = "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ACPI\\QRX2004\\0", kDriver = kSys + "\\drivers\\AcpiQrx.sys";
+const std::string kDevice = "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ACPI\\QRX2004\\0",
+                  kDriver = kSys + "\\drivers\\AcpiQrx.sys";
 const std::string kDpinst = "DPInst.exe\t\"" + kBin + "\\DPInst.exe\"";
 const std::string kWdreg = "wdreg.exe\t\"" + kBin + "\\wdreg.exe\" -inf \"" + kBin + "\\AcpiQrx.inf\" -silent ";
 const Lines kRemove = {kDpinst + " /u \"C:\\windows\\INF\\oem12.inf\" /d /SW"}, kInstall = {kDpinst + " /SW"};
@@ -15,8 +16,9 @@ const Lines kStartFailed = {"Debug|g_UnloadWordDropCtl  CreateProcess failed 2"}
 Entries Acpi(const char* installed, const char* packaged, const std::string& service = "REG_SZ AcpiQrx",
              const std::string& description = "REG_SZ @oem12.inf,%desc%;Tesmar ACPI Device")
 {
-    return {{kDevice + ": Service", service}, {kDevice + ": DeviceDesc", description}, {kDriver, installed},
-            {kBin + "\\AcpiQrx.sys", packaged}, {kBin + "\\DPInst.exe", "standin"}, {kBin + "\\wdreg.exe", "standin"}};
+    return {
+        {kDevice + ": Service", service},   {kDevice + ": DeviceDesc", description}, {kDriver, installed},
+        {kBin + "\\AcpiQrx.sys", packaged}, {kBin + "\\DPInst.exe", "standin"},      {kBin + "\\wdreg.exe", "standin"}};
 }
 const Entries kOlder = Acpi("version 1.2.3.4", "version 1.2.3.5"), kFresh = Acpi("version 1", "version 2", "absent");
 const Entries kNoTools = {{kBin + "\\DPInst.exe", "absent"}, {kBin + "\\wdreg.exe", "absent"}};
@@ -62,13 +64,16 @@ const bool kAcpi = RegisterRows("Acpi", {
 const std::string kDevcon = "devcon.exe\t\"C:\\Suite\\.\\devcon.exe\"";
 const Lines kVhidInstall = {kDevcon + " install \"C:\\Suite\\.\\{ARCH}\\WUDFVhidmini.Inf\" \"root\\TesmarVhid\""};
 const Lines kVhidBoth = Lines{kDevcon + " remove root\\TesmarVhid"} + kVhidInstall;
-const Lines kCounted = {"error| CDevInfo EnumDeviceInfo return  259 "}, kAdded = {"~ virtual HID devices present: 0 -> 1"};
+const Lines kCounted = {"error| CDevInfo EnumDeviceInfo return  259 "},
+            kAdded = {"~ virtual HID devices present: 0 -> 1"};
 
 // Devices present, the installed and the packaged driver library, and devcon beside the program.
 Entries Vhid(const char* devices, const char* installed, const char* packaged, const char* arch = "{ARCH}")
 {
-    return {{"virtual HID devices present", devices}, {kSys + "\\drivers\\UMDF\\TesmarVhid.dll", installed},
-            {std::string("C:\\Suite\\") + arch + "\\TesmarVhid.dll", packaged}, {"C:\\Suite\\devcon.exe", "standin"}};
+    return {{"virtual HID devices present", devices},
+            {kSys + "\\drivers\\UMDF\\TesmarVhid.dll", installed},
+            {std::string("C:\\Suite\\") + arch + "\\TesmarVhid.dll", packaged},
+            {"C:\\Suite\\devcon.exe", "standin"}};
 }
 const Entries kNoDevcon = {{"C:\\Suite\\devcon.exe", "absent"}};
 
@@ -110,8 +115,11 @@ const std::string kUnreadable = "error| InstallSvr GetFileVersion TesmarWiFiHots
 // A registered service with this ImagePath ("absent": none) and versions of the registered and the new executable.
 Entries Registered(const std::string& imagePath, const char* registered, const char* offered)
 {
-    return {{"{PF}\\Tesmar\\Tesmar Settings", "folder"}, {kService + ": Description", "REG_SZ hotspot"},
-            {kService + ": ImagePath", imagePath}, {kTarget, registered}, {kNew, offered}};
+    return {{"{PF}\\Tesmar\\Tesmar Settings", "folder"},
+            {kService + ": Description", "REG_SZ hotspot"},
+            {kService + ": ImagePath", imagePath},
+            {kTarget, registered},
+            {kNew, offered}};
 }
 const Entries kRunning = {{"running TesmarWiFiHotspotSvr.exe", "1"}, {kAside, "text: stale"}};
 const std::string kPath = "REG_EXPAND_SZ " + kTarget;

@@ -82,7 +82,8 @@ std::string Profile(const std::string& mode)
 // A mirror value written in the 64-bit view, where it was stored as the four bytes `was` (hex) or was absent.
 std::string Mirror(const std::string& value, const std::string& was = "", const std::string& name = "StartStatus1")
 {
-    const std::string before = was.size() == 2 ? "type 3, bytes: " + was + " 00 00 00 -> " : "type 3, bytes: " + was + " -> ";
+    const std::string before =
+        was.size() == 2 ? "type 3, bytes: " + was + " 00 00 00 -> " : "type 3, bytes: " + was + " -> ";
     return (was.empty() ? "+ " : "~ ") + kSettingsKey + "{64}: " + name + ": " + (was.empty() ? "" : before) +
            "REG_DWORD " + value;
 }
@@ -95,8 +96,10 @@ const std::string kNoSet = "library standin-noSetFolioViewStatus.dll";
 // A mirror value stored as four bytes of another type (so that a rewrite shows), or none, and the library's answer.
 Entries Stored(const char* was, const char* status, const char* name = "StartStatus1", const char* support = "1")
 {
-    const std::string bytes = was == nullptr ? "absent" : std::string("type 3, bytes: ") + was + (was[2] ? "" : " 00 00 00");
-    return Libraries() + Entries{{kSettingsKey + "{64}: " + name, bytes}, {"env INSTELIX_FOLIO_STATUS", status},
+    const std::string bytes =
+        was == nullptr ? "absent" : std::string("type 3, bytes: ") + was + (was[2] ? "" : " 00 00 00");
+    return Libraries() + Entries{{kSettingsKey + "{64}: " + name, bytes},
+                                 {"env INSTELIX_FOLIO_STATUS", status},
                                  {"env INSTELIX_FOLIO_SUPPORT", support}};
 }
 
@@ -161,7 +164,7 @@ const bool kUsage = RegisterRows("Usage", {
      {"~ " + kProfile + ": text: ; kept|[Window]|InitWait=7|[ConfigParam]|First=a|InitWait=3|Last=z|[Other]|Key=Value|"
                         " -> text: ; kept|[Window]|InitWait=7|[ConfigParam]|First=a|InitWait=0|Last=z|[Other]|Key=Value|"},
      Qmx("0")},
-    {"wait pauses ten seconds after the shell", Both, kQmxOnly, "/QMXWAITMU", 0, {Profile("3")}, Qmx("3")},
+    {"wait pauses ten seconds after the shell", Win64, kQmxOnly, "/QMXWAITMU", 0, {Profile("3")}, Qmx("3")},
 });
 // clang-format on
 
@@ -200,7 +203,8 @@ TEST(Rotation, WatchAppliesEveryChange)
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION watch = {};
     ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &watch));
-    for (int waited = 0; waited < 5000 && machine::TakeSnapshot()[Expand(settings + "AutoRatation")].empty(); waited += 50)
+    for (int waited = 0; waited < 5000 && machine::TakeSnapshot()[Expand(settings + "AutoRatation")].empty();
+         waited += 50)
         Sleep(50);
     EXPECT_EQ(machine::TakeSnapshot()[Expand(settings + "AutoRatation")], "REG_DWORD 1");
     EXPECT_EQ(keysAfter(0), Lines());

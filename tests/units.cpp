@@ -20,11 +20,12 @@ TEST(Rules, UsageModeWords)
         bool wait;
         int mode;  // -1: none
     } cases[] = {
-        {L"/qmxmv", false, 1}, {L"/qmxmu", false, 3}, {L"/qmxnor", false, 0}, {L"-qmxPh", false, 2},
-        {L"/qmxphmv", false, 1}, {L"/qmxnumunor", false, 3}, {L"/qmxnormal", false, 0}, {L"/qmx", false, -1},
-        {L"mu-qmxph", false, 2}, {L"mv/qmx", false, -1}, {L"/QMXWAITMV", true, 1}, {L"/qmxnorwait", true, -1},
-        {L"/qmxmvwait", true, -1}, {L"/qmxwaitxph", true, 2}, {L"/qmxwa\x0130tnor", false, 0}, {L"mv", false, -1},
-        {L"", false, -1},
+        {L"/qmxmv", false, 1},     {L"/qmxmu", false, 3},     {L"/qmxnor", false, 0},
+        {L"-qmxPh", false, 2},     {L"/qmxphmv", false, 1},   {L"/qmxnumunor", false, 3},
+        {L"/qmxnormal", false, 0}, {L"/qmx", false, -1},      {L"mu-qmxph", false, 2},
+        {L"mv/qmx", false, -1},    {L"/QMXWAITMV", true, 1},  {L"/qmxnorwait", true, -1},
+        {L"/qmxmvwait", true, -1}, {L"/qmxwaitxph", true, 2}, {L"/qmxwa\x0130tnor", false, 0},
+        {L"mv", false, -1},        {L"", false, -1},
     };
     for (const auto& c : cases)
     {
@@ -38,15 +39,22 @@ TEST(Rules, InfPathFromDeviceDesc)
 {
     const std::wstring a240(240, L'a');
     const std::pair<std::wstring, std::wstring> cases[] = {
-        {L"oem12.inf,%desc%;x", L"C:\\windows\\INF\\oem12.inf"}, {L"@oem3.inf", L"C:\\windows\\INF\\oem3.inf"},
-        {L"@oem1.inf,x.inf", L"C:\\windows\\INF\\oem1.inf"}, {L"@OEM12.INF,%desc%", L""}, {L"Tesmar ACPI Device", L""},
-        {L"@.inf,%desc%", L""}, {L".inf", L""}, {L"", L""},
-        {L"@" + a240 + L".inf,%d%", L"C:\\windows\\INF\\" + a240 + L".inf"}, {L"@a" + a240 + L".inf", L""},
+        {L"oem12.inf,%desc%;x", L"C:\\windows\\INF\\oem12.inf"},
+        {L"@oem3.inf", L"C:\\windows\\INF\\oem3.inf"},
+        {L"@oem1.inf,x.inf", L"C:\\windows\\INF\\oem1.inf"},
+        {L"@OEM12.INF,%desc%", L""},
+        {L"Tesmar ACPI Device", L""},
+        {L"@.inf,%desc%", L""},
+        {L".inf", L""},
+        {L"", L""},
+        {L"@" + a240 + L".inf,%d%", L"C:\\windows\\INF\\" + a240 + L".inf"},
+        {L"@a" + a240 + L".inf", L""},
     };
     for (const auto& c : cases)
     {
         wchar_t path[kPathChars] = L"untouched";
-        EXPECT_EQ(InfPathFromDeviceDesc(c.first.c_str(), path, kPathChars), !c.second.empty()) << machine::Narrow(c.first);
+        EXPECT_EQ(InfPathFromDeviceDesc(c.first.c_str(), path, kPathChars), !c.second.empty())
+            << machine::Narrow(c.first);
         EXPECT_EQ(std::wstring(path), c.second) << machine::Narrow(c.first);
     }
 }
@@ -69,7 +77,8 @@ TEST(Rules, BoundedTexts)
     wmemset(buffer, L'#', 16);
     EXPECT_FALSE(FormatText(buffer, 8, L"%s-%d", L"Größe und mehr", 5));
     EXPECT_EQ(std::wstring(buffer, 16), std::wstring(L"Größe u\0########", 16));
-    EXPECT_TRUE(BuildCommandLine(line, 18, L"C:\\a b\\t.exe", L" /S") && !BuildCommandLine(line, 17, L"C:\\a b\\t.exe", L" /S"));
+    EXPECT_TRUE(BuildCommandLine(line, 18, L"C:\\a b\\t.exe", L" /S") &&
+                !BuildCommandLine(line, 17, L"C:\\a b\\t.exe", L" /S"));
     EXPECT_TRUE(ComposeProfilePath(std::wstring(kPathChars - 16, L'a').c_str(), line));
     EXPECT_FALSE(ComposeProfilePath(std::wstring(kPathChars - 15, L'a').c_str(), line));
     EXPECT_FALSE(ComposeProfilePath(L"", line)) << "the profile would land in the current drive's root";
@@ -86,7 +95,8 @@ TEST(Rules, ReferenceListsEveryForm)
     {
         for (const std::wstring& form : row.forms)
         {
-            EXPECT_TRUE(FindSwitch(form.c_str()) != nullptr && FindSwitch(form.c_str()) == FindSwitch(row.forms[0].c_str()))
+            EXPECT_TRUE(FindSwitch(form.c_str()) != nullptr &&
+                        FindSwitch(form.c_str()) == FindSwitch(row.forms[0].c_str()))
                 << row.name;
             documented.insert(form);
         }
@@ -131,7 +141,8 @@ TEST(Rules, UsageModeWaitsForTheShell)
     for (int at : {1, 3})
     {
         shellAt = at, asked = 0, slept.clear();
-        RunUsageModeChore(L"/qmxwait", []() -> DWORD { return ++asked >= shellAt ? 4242 : 0; }, Note);
+        RunUsageModeChore(
+            L"/qmxwait", []() -> DWORD { return ++asked >= shellAt ? 4242 : 0; }, Note);
         EXPECT_EQ(slept, (at == 1 ? std::vector<DWORD>{10000} : std::vector<DWORD>{1000, 1000, 10000}));
     }
 }

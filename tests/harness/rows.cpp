@@ -9,9 +9,11 @@ static bool canListModules = false;
 std::string Expand(std::string text)
 {
     const bool win64 = machine::IsWin64();
-    const std::pair<std::string, std::string> tokens[] = {
-        {"{PF}", machine::ProgramFiles()}, {"{PFO}", machine::ProgramFiles(true)}, {"{ARCH}", win64 ? "x64" : "x86"},
-        {"{64}", win64 ? " [64-bit view]" : ""}, {"{32}", win64 ? " [32-bit view]" : ""}};
+    const std::pair<std::string, std::string> tokens[] = {{"{PF}", machine::ProgramFiles()},
+                                                          {"{PFO}", machine::ProgramFiles(true)},
+                                                          {"{ARCH}", win64 ? "x64" : "x86"},
+                                                          {"{64}", win64 ? " [64-bit view]" : ""},
+                                                          {"{32}", win64 ? " [32-bit view]" : ""}};
     for (const auto& token : tokens)
         for (size_t at; (at = text.find(token.first)) != std::string::npos;)
             text.replace(at, token.first.size(), token.second);
@@ -146,7 +148,8 @@ void RunRow(const Row& row)
         wchar_t expanded[8192];
         ExpandEnvironmentStringsW(machine::Widen(value).c_str(), expanded, ARRAYSIZE(expanded));
         if (name.rfind("env ", 0) == 0)
-            variables.push_back(machine::Widen(name.substr(4))), SetEnvironmentVariableW(variables.back().c_str(), expanded);
+            variables.push_back(machine::Widen(name.substr(4))),
+                SetEnvironmentVariableW(variables.back().c_str(), expanded);
         else if (name.rfind("held ", 0) == 0)
             held.push_back(CreateFileW(machine::Widen(name.substr(5)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, 0, nullptr));
@@ -189,7 +192,9 @@ struct RowTest : testing::Test
 // Wine raises an exception for every OutputDebugString call; under a user-mode emulator dispatching one in a
 // process with a vectored handler (the thread runtime installs one) corrupts the thread, so the test program's
 // imports go to a no-op. Instelix itself has no such handler.
-void WINAPI Ignore(LPCWSTR) {}
+void WINAPI Ignore(LPCWSTR)
+{
+}
 }  // namespace
 
 extern "C" void(WINAPI* g_debugA)(LPCWSTR) __asm__("__imp__OutputDebugStringA@4");
@@ -202,7 +207,8 @@ bool RegisterRows(const char* suite, const std::vector<Row>& rows)
     for (const Row& row : rows)
     {
         std::string name = row.name;
-        std::replace_if(name.begin(), name.end(), [](char c) { return !isalnum(static_cast<unsigned char>(c)); }, '_');
+        std::replace_if(
+            name.begin(), name.end(), [](char c) { return !isalnum(static_cast<unsigned char>(c)); }, '_');
         if (row.machine == Both || (row.machine == Win64) == machine::IsWin64())
             testing::RegisterTest(suite, name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
                                   [row]() -> testing::Test* { return new RowTest(row); });

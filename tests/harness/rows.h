@@ -11,7 +11,12 @@
 
 using Lines = std::vector<std::string>;
 using Entries = std::vector<std::pair<std::string, std::string>>;
-enum Machine { Both, Win64, Win32 };
+enum Machine
+{
+    Both,
+    Win64,
+    Win32
+};
 
 struct Row
 {

@@ -15,12 +15,14 @@ namespace
 const wchar_t* const kKeys[] = {L"SOFTWARE\\Tesmar", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AutoRotation",
                                 L"SYSTEM\\CurrentControlSet\\Services\\TesmarWiFiHotspotSvr",
                                 L"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\QRX2004"};
-const wchar_t* const kFiles[] = {L"C:\\Program Files\\Tesmar", L"C:\\Program Files (x86)\\Tesmar",
+const wchar_t* const kFiles[] = {L"C:\\Program Files\\Tesmar",
+                                 L"C:\\Program Files (x86)\\Tesmar",
                                  L"C:\\Windows\\System32\\TesmarWiFiHotspotSvr.exe",
                                  L"C:\\Windows\\System32\\TesmarWiFiHotspotSvr.exe.Temp",
                                  L"C:\\Windows\\System32\\drivers\\AcpiQrx.sys",
                                  L"C:\\Windows\\System32\\drivers\\UMDF\\TesmarVhid.dll",
-                                 L"C:\\ProgramData\\tmspr_prof.cfg", L"C:\\Suite"};
+                                 L"C:\\ProgramData\\tmspr_prof.cfg",
+                                 L"C:\\Suite"};
 const wchar_t* const kPrograms[] = {L"Settings.exe", L"TesmarWiFiHotspotSvr.exe"};
 const char kDevices[] = "virtual HID devices present";
 const char kRunning[] = "running ";
@@ -84,9 +86,8 @@ void AddKey(Snapshot& snapshot, const std::wstring& path, REGSAM view, const std
         snapshot[name + ": " + Narrow(chars ? child : L"(default)")] = DescribeValue(type, data);
         chars = ARRAYSIZE(child);
     }
-    for (DWORD i = 0; RegEnumKeyExW(opened, i, child, &(chars = ARRAYSIZE(child)), nullptr, nullptr, nullptr,
-                                    nullptr) == 0;
-         ++i)
+    for (DWORD i = 0;
+         RegEnumKeyExW(opened, i, child, &(chars = ARRAYSIZE(child)), nullptr, nullptr, nullptr, nullptr) == 0; ++i)
         AddKey(snapshot, path + L"\\" + child, view, label);
 }
 
@@ -159,9 +160,13 @@ bool CopyWithVersion(const std::wstring& source, const std::wstring& target, con
         wchar_t key[16];
         WORD padding;
         VS_FIXEDFILEINFO fixed;
-    } block = {sizeof(block), sizeof(VS_FIXEDFILEINFO), 0, L"VS_VERSION_INFO", 0,
-               {VS_FFI_SIGNATURE, VS_FFI_STRUCVERSION, high, low, product, 0, VS_FFI_FILEFLAGSMASK, 0,
-                VOS_NT_WINDOWS32, VFT_APP, 0, 0, 0}};
+    } block = {sizeof(block),
+               sizeof(VS_FIXEDFILEINFO),
+               0,
+               L"VS_VERSION_INFO",
+               0,
+               {VS_FFI_SIGNATURE, VS_FFI_STRUCVERSION, high, low, product, 0, VS_FFI_FILEFLAGSMASK, 0, VOS_NT_WINDOWS32,
+                VFT_APP, 0, 0, 0}};
     HANDLE update = nullptr;
     return CopyFileW(source.c_str(), target.c_str(), FALSE) &&
            (update = BeginUpdateResourceW(target.c_str(), FALSE)) != nullptr &&
@@ -225,13 +230,15 @@ bool ApplyValue(const std::string& name, const std::string& description)
     if (kind == "REG_DWORD")
     {
         const DWORD number = strtoul(rest.c_str(), nullptr, 10);
-        type = REG_DWORD, data.assign(reinterpret_cast<const BYTE*>(&number), reinterpret_cast<const BYTE*>(&number + 1));
+        type = REG_DWORD,
+        data.assign(reinterpret_cast<const BYTE*>(&number), reinterpret_cast<const BYTE*>(&number + 1));
     }
     else if (kind == "REG_SZ" || kind == "REG_EXPAND_SZ")
     {
         const std::wstring text = Widen(rest);
         type = kind == "REG_SZ" ? REG_SZ : REG_EXPAND_SZ;
-        data.assign(reinterpret_cast<const BYTE*>(text.c_str()), reinterpret_cast<const BYTE*>(text.c_str() + text.size() + 1));
+        data.assign(reinterpret_cast<const BYTE*>(text.c_str()),
+                    reinterpret_cast<const BYTE*>(text.c_str() + text.size() + 1));
     }
     else if (kind == "type")
     {
@@ -273,7 +280,8 @@ Snapshot TakeSnapshot()
         for (const wchar_t* program : kPrograms)
         {
             if (lstrcmpiW(image, program) == 0)
-                snapshot[kRunning + Narrow(program)] = std::to_string(atoi(snapshot[kRunning + Narrow(program)].c_str()) + 1);
+                snapshot[kRunning + Narrow(program)] =
+                    std::to_string(atoi(snapshot[kRunning + Narrow(program)].c_str()) + 1);
         }
     });
     return snapshot;
@@ -386,8 +394,8 @@ void Reset()
     ForEachProcess([](DWORD id, const wchar_t* image) {
         for (const wchar_t* program : kPrograms)
         {
-            HANDLE process = lstrcmpiW(image, program) == 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)
-                                                            : nullptr;
+            HANDLE process =
+                lstrcmpiW(image, program) == 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id) : nullptr;
             if (process != nullptr && TerminateProcess(process, 0xDEAD))
                 WaitForSingleObject(process, 5000);
             if (process != nullptr)

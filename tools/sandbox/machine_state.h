@@ -36,7 +36,8 @@ Snapshot SnapshotFromText(const std::string& text);
 bool Apply(const std::string& name, const std::string& description, const std::wstring& standins);
 // Starts a copy of the stand-in program at `path` with `argument` and returns its process id once it has fully
 // started (a lingering stand-in opens an event); 0 when it could not be started.
-DWORD StartLingering(const std::wstring& path, const std::wstring& standins, const std::wstring& argument = L"--linger");
+DWORD StartLingering(const std::wstring& path, const std::wstring& standins,
+                     const std::wstring& argument = L"--linger");
 // Removes everything a picture covers: the suite's keys and files, the devices and the running suite programs.
 void Reset();
 

@@ -85,8 +85,9 @@ int main()
     if (command == L"compare")
     {
         std::string text;
-        for (const std::string& line : machine::CompareSnapshots(machine::SnapshotFromText(machine::ReadBytes(Argument(2))),
-                                                                 machine::SnapshotFromText(machine::ReadBytes(Argument(3)))))
+        for (const std::string& line :
+             machine::CompareSnapshots(machine::SnapshotFromText(machine::ReadBytes(Argument(2))),
+                                       machine::SnapshotFromText(machine::ReadBytes(Argument(3)))))
             text += line + "\n";
         return machine::WriteBytes(Argument(4), text) ? 0 : 1;
     }
