@@ -72,9 +72,9 @@ std::string ToUtf8(const std::wstring& text)
 {
     if (text.empty())
         return std::string();
-    std::string narrow(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr),
-                       '\0');
+    std::string narrow(
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr),
+        '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0],
                         static_cast<int>(narrow.size()), nullptr, nullptr);
     return narrow;
@@ -219,8 +219,8 @@ std::string ResultLine(const Case& entry)
                                           [firstExit](DWORD code) { return code != firstExit; });
     char numbers[256];
     std::snprintf(numbers, sizeof(numbers), "\t%u\t%.2f\t%.2f\t%.2f\t%.2f\t%.2f\t%.0f\t%lu\t%ld\t%d\n",
-                  static_cast<unsigned>(times.size()), Quantile(times, 0.5), Quantile(times, 0),
-                  Quantile(times, 1), Quantile(times, 0.25), Quantile(times, 0.75), Quantile(entry.peakKib, 0.5),
+                  static_cast<unsigned>(times.size()), Quantile(times, 0.5), Quantile(times, 0), Quantile(times, 1),
+                  Quantile(times, 0.25), Quantile(times, 0.75), Quantile(entry.peakKib, 0.5),
                   static_cast<unsigned long>(firstExit), otherExits, entry.failures);
     return ToUtf8(entry.label) + numbers;
 }

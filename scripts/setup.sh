@@ -3,7 +3,7 @@
 # Sourced by the other scripts; also runnable by itself.
 set -euo pipefail
 
-instelix_packages=(cmake make g++-mingw-w64-i686-posix clang googletest wine wine64 wine32:i386
+instelix_packages=(cmake make g++-mingw-w64-i686-posix clang clang-format googletest wine wine64 wine32:i386
                    wine32-preloader:i386 wine64-preloader)
 
 instelix_missing_packages() {

@@ -81,8 +81,7 @@ UINT RunRotationWatchChore()
         ERROR_SUCCESS)
         return 0;
     UniqueHandle changed(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    while (RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET, changed.get(), TRUE) ==
-           ERROR_SUCCESS)
+    while (RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET, changed.get(), TRUE) == ERROR_SUCCESS)
     {
         if (WaitForSingleObject(changed.get(), INFINITE) != WAIT_OBJECT_0)
             continue;

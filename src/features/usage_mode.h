@@ -13,7 +13,7 @@ struct UsageModeRequest
 {
     bool waitForShell;
     bool hasMode;
-    int mode; // 0 to 3, meaningful only with hasMode
+    int mode;  // 0 to 3, meaningful only with hasMode
 };
 
 // Reads the argument the way the settings application writes it: the first three characters are skipped wherever

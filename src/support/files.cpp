@@ -94,8 +94,7 @@ bool RestrictLibrarySearch()
 
 HMODULE LoadLibraryFromPath(const wchar_t* path)
 {
-    HMODULE module =
-        LoadLibraryExW(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     // Systems without the restricted search reject the flags; they load the way they always did.
     if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER)
         module = LoadLibraryW(path);

@@ -81,7 +81,8 @@ bool TerminateSettingsProcess()
     const DWORD count = bytes / sizeof(DWORD);
     for (DWORD i = 0; i < count; ++i)
     {
-        UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE, FALSE, ids[i]));
+        UniqueHandle process(
+            OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE, FALSE, ids[i]));
         if (!process)
             continue;
         wchar_t name[kPathChars] = {};

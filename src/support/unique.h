@@ -98,8 +98,8 @@ struct LocalMemoryTraits
     static void Close(Handle h) { LocalFree(h); }
 };
 
-using UniqueHandle = Unique<KernelHandleTraits>;    // processes, threads, events
-using UniqueFile = Unique<FileHandleTraits>;        // files and Toolhelp snapshots
+using UniqueHandle = Unique<KernelHandleTraits>;  // processes, threads, events
+using UniqueFile = Unique<FileHandleTraits>;      // files and Toolhelp snapshots
 using UniqueRegKey = Unique<RegKeyTraits>;
 using UniqueModule = Unique<ModuleTraits>;
 using UniqueDevInfo = Unique<DevInfoTraits>;
