@@ -195,13 +195,18 @@ TEST(Rotation, WatchAppliesEveryChange)
         return Sleep(300), JournalLines();
     };
     const std::string settings = kSettingsKey + "{64}: ";
-    set(kEnable, "REG_DWORD 1");
-    set(kSettingsKey + "{64}", "key");
-    ClearJournal();
-    std::wstring line = L"\"" + Fixture("..\\Instelix.exe") + L"\" /rotationreg";
+    std::wstring line = L"\"" + Program() + L"\" /rotationreg";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION watch = {};
+    // Neither the wanted nor the system's state can be read: nothing is seeded.
+    set(kSettingsKey + "{64}", "key");
+    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &watch));
+    Sleep(1000);
+    EXPECT_EQ(machine::TakeSnapshot().count(Expand(settings + "AutoRatation")), 0u);
+    TerminateProcess(watch.hProcess, 0xDEAD), CloseHandle(watch.hProcess), CloseHandle(watch.hThread);
+    set(kEnable, "REG_DWORD 1");
+    ClearJournal();
     ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &watch));
     for (int waited = 0; waited < 5000 && machine::TakeSnapshot()[Expand(settings + "AutoRatation")].empty();
          waited += 50)
