@@ -107,6 +107,29 @@ std::vector<DocumentedSwitch> DocumentedSwitches()
     return rows;
 }
 
+// Starts a copy of the stand-in at `path` and returns its process id once it has fully started (it opens an event
+// then); 0 when it could not be started.
+DWORD StartLingering(const std::wstring& path, const std::wstring& argument = L"--linger")
+{
+    machine::MakeDirs(path.substr(0, path.find_last_of(L'\\')));
+    std::wstring line = L"\"" + path + L"\" " + argument;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CopyFileW(Fixture("standin.exe").c_str(), path.c_str(), FALSE) ||
+        !CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return 0;
+    CloseHandle(process.hThread);
+    const std::wstring event = L"instelix-lingering-" + std::to_wstring(process.dwProcessId);
+    HANDLE started = nullptr;
+    for (int tries = 0; tries < 1000 && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT &&
+                        (started = OpenEventW(SYNCHRONIZE, FALSE, event.c_str())) == nullptr;
+         ++tries)
+        Sleep(10);
+    CloseHandle(process.hProcess);
+    return started != nullptr && CloseHandle(started) ? process.dwProcessId : 0;
+}
+
 namespace
 {
 // Expected lines (in order, or in name order when `sorted`) against what happened; empty when they agree.
@@ -153,6 +176,11 @@ void RunRow(const Row& row)
         else if (name.rfind("held ", 0) == 0)
             held.push_back(CreateFileW(machine::Widen(name.substr(5)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, 0, nullptr));
+        else if (name.rfind("running ", 0) == 0)
+            for (int i = 0; i < std::stoi(value); ++i)
+                EXPECT_NE(StartLingering(L"C:\\instelix-running\\" + std::to_wstring(i) + L"\\" +
+                                         machine::Widen(name.substr(8))),
+                          0u);
         else if (name == "cwd")
             folder = expanded;
         else
@@ -225,8 +253,8 @@ int main(int argc, char** argv)
     SetEnvironmentVariableW(L"INSTELIX_JOURNAL", kJournal.c_str());
     SetEnvironmentVariableW(L"INSTELIX_OWNER", std::to_wstring(GetCurrentProcessId()).c_str());
     machine::Reset();
-    const DWORD shell = machine::StartLingering(L"C:\\instelix-desktop\\explorer.exe", Fixture(""));
-    machine::StartLingering(L"C:\\instelix-desktop\\keys.exe", Fixture(""), L"--keys");
+    const DWORD shell = StartLingering(L"C:\\instelix-desktop\\explorer.exe");
+    StartLingering(L"C:\\instelix-desktop\\keys.exe", L"--keys");
     canListModules = RunLine(L"\"" + Fixture("standin.exe") + L"\" --modules " + std::to_wstring(shell)) == 0;
     const int result = RUN_ALL_TESTS();
     // Ending at once keeps library clean-up, which nothing here tests, from holding up the verdict.

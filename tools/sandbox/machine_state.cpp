@@ -26,7 +26,6 @@ const wchar_t* const kFiles[] = {L"C:\\Program Files\\Tesmar",
 const wchar_t* const kPrograms[] = {L"Settings.exe", L"TesmarWiFiHotspotSvr.exe"};
 const char kDevices[] = "virtual HID devices present";
 const char kRunning[] = "running ";
-const wchar_t kRunningFolder[] = L"C:\\instelix-running";
 
 struct Closer
 {
@@ -342,40 +341,9 @@ bool Apply(const std::string& name, const std::string& description, const std::w
         }
         return true;
     }
-    if (name.rfind(kRunning, 0) == 0)
-    {
-        for (int i = 0, count = atoi(description.c_str()); i < count; ++i)
-        {
-            const std::wstring folder = std::wstring(kRunningFolder) + L"\\" + std::to_wstring(i) + L"\\";
-            if (StartLingering(folder + Widen(name.substr(sizeof(kRunning) - 1)), standins) == 0)
-                return false;
-        }
-        return true;
-    }
     if (name.rfind("HKLM\\", 0) == 0)
         return ApplyValue(name, description);
     return name.size() > 3 && name[1] == ':' && ApplyFile(Widen(name), description, standins);
-}
-
-DWORD StartLingering(const std::wstring& path, const std::wstring& standins, const std::wstring& argument)
-{
-    MakeDirs(path.substr(0, path.find_last_of(L'\\')));
-    std::wstring line = L"\"" + path + L"\" " + argument;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CopyFileW((standins + L"standin.exe").c_str(), path.c_str(), FALSE) ||
-        !CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return 0;
-    CloseHandle(process.hThread);
-    const std::wstring event = L"instelix-lingering-" + std::to_wstring(process.dwProcessId);
-    HANDLE started = nullptr;
-    for (int tries = 0; tries < 1000 && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT &&
-                        (started = OpenEventW(SYNCHRONIZE, FALSE, event.c_str())) == nullptr;
-         ++tries)
-        Sleep(10);
-    CloseHandle(process.hProcess);
-    return started != nullptr && CloseHandle(started) ? process.dwProcessId : 0;
 }
 
 void Reset()
@@ -404,7 +372,6 @@ void Reset()
     });
     for (const wchar_t* path : kFiles)
         RemoveTree(path);
-    RemoveTree(kRunningFolder);
     RemoveVhidDevices();
 }
 

@@ -31,13 +31,9 @@ Snapshot SnapshotFromText(const std::string& text);
 
 // Makes one entry true. Beyond what a picture shows, a file may be "absent", a "folder", "standin" (a copy of the
 // stand-in program), "version a.b.c.d" (the stand-in program with that file version), "library NAME" (a copy of a
-// stand-in library) or "text: ..."; a registry value "absent" or "type N, bytes: hex..."; a running program a count
-// of lingering stand-ins. Stand-ins are taken from `standins`. False when the entry cannot be set.
+// stand-in library) or "text: ..."; a registry value "absent" or "type N, bytes: hex...". Stand-ins are taken from
+// `standins`. False when the entry cannot be set.
 bool Apply(const std::string& name, const std::string& description, const std::wstring& standins);
-// Starts a copy of the stand-in program at `path` with `argument` and returns its process id once it has fully
-// started (a lingering stand-in opens an event); 0 when it could not be started.
-DWORD StartLingering(const std::wstring& path, const std::wstring& standins,
-                     const std::wstring& argument = L"--linger");
 // Removes everything a picture covers: the suite's keys and files, the devices and the running suite programs.
 void Reset();
 
