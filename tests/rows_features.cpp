@@ -155,6 +155,8 @@ const bool kUsage = RegisterRows("Usage", {
      "/qmxph", 0, {Profile("2")}},
     {"SetQmxMode is looked up only after CheckLibraryReadyNow", Both,
      Libraries("absent", "library standin-noCheckLibraryReadyNow.dll"), "/qmxph", 0, {Profile("2")}, Qmx("")},
+    {"SetQmxMode is called without GetCurrentUsageMode", Both,
+     Libraries("absent", "library standin-noGetCurrentUsageMode.dll"), "/qmxph", 0, {Profile("2")}, Qmx("2")},
     {"a library without SetQmxMode is not called", Both, Libraries("absent", "library standin-noSetQmxMode.dll"),
      "/qmxph", 0, {Profile("2")}, Qmx("")},
     {"the rest of the profile is kept", Both,
