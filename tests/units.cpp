@@ -20,12 +20,12 @@ TEST(Rules, UsageModeWords)
         bool wait;
         int mode;  // -1: none
     } cases[] = {
-        {L"/qmxmv", false, 1},     {L"/qmxmu", false, 3},     {L"/qmxnor", false, 0},
-        {L"-qmxPh", false, 2},     {L"/qmxphmv", false, 1},   {L"/qmxnumunor", false, 3},
-        {L"/qmxnormal", false, 0}, {L"/qmx", false, -1},      {L"mu-qmxph", false, 2},
-        {L"mv/qmx", false, -1},    {L"/QMXWAITMV", true, 1},  {L"/qmxnorwait", true, -1},
-        {L"/qmxmvwait", true, -1}, {L"/qmxwaitxph", true, 2}, {L"/qmxwa\x0130tnor", false, 0},
-        {L"mv", false, -1},        {L"", false, -1},
+        {L"/qmxmv", false, 1},           {L"/qmxmu", false, 3},     {L"/qmxnor", false, 0},
+        {L"-qmxPh", false, 2},           {L"/qmxphmv", false, 1},   {L"/qmxnumunor", false, 3},
+        {L"/qmxnormal", false, 0},       {L"/qmx", false, -1},      {L"mu-qmxph", false, 2},
+        {L"/qmxmumv", false, 1},         {L"mv/qmx", false, -1},    {L"/QMXWAITMV", true, 1},
+        {L"/qmxnorwait", true, -1},      {L"/qmxmvwait", true, -1}, {L"/qmxwaitxph", true, 2},
+        {L"/qmxwa\x0130tnor", false, 0}, {L"mv", false, -1},        {L"", false, -1},
     };
     for (const auto& c : cases)
     {
