@@ -47,11 +47,11 @@ TEST(Hostile, CommandLines)
     machine::Reset();
     machine::RemoveTree(L"D:\\DeviceControl");
     const machine::Snapshot clean = machine::TakeSnapshot();
-    for (int line = 0; line < 24 && !HasFailure(); ++line)
+    for (int line = 0; line < 12 && !HasFailure(); ++line)
     {
         std::wstring text = L"\"" + Program() + L"\"";
         std::vector<std::wstring> elements = {Program()};
-        for (size_t i = 0, count = random() % 12 == 0 ? 3000 : random() % 8; i < count; ++i)
+        for (size_t i = 0, count = random() % 6 == 0 ? 3000 : random() % 8; i < count; ++i)
         {
             std::wstring element;
             if (random() % 3 == 0)  // a near miss: a form with one character added or dropped

@@ -14,21 +14,21 @@ const Entries kRotationOn = {{kEnable, "REG_DWORD 1"}, {kSettingsKey + "{64}: Au
 const bool kWalk = RegisterRows("Walk", {
     {"the toast runs alone and its exit code is ignored", Both, {{kToast, "standin"}, {"env INSTELIX_STANDIN_EXIT", "7"}},
      "/POP", 0, {}, kToastRun},
-    {"a missing toast is logged", Both, {}, "-pop", 0, {}, {}, {"Debug|g_UnloadWordDropCtl  CreateProcess failed *"}},
-    {"the walk goes on to the first chore that ends it", Both,
+    {"a missing toast is logged", Win64, {}, "-pop", 0, {}, {}, {"Debug|g_UnloadWordDropCtl  CreateProcess failed *"}},
+    {"the walk goes on to the first chore that ends it", Win64,
      {{kToast, "standin"}, {"{PF}\\Tesmar\\Tesmar Settings\\TesmarWiFiHotspotSvr.exe", "version 1"}},
      "/PHONECOMPANION -pop /INSTALLSVR", 0, {}, kToastRun},
-    {"near misses select nothing", Both, kRotationOn,
+    {"near misses select nothing", Win64, kRotationOn,
      "/Pop /POP:1 //POP \"/POP \" /updatedriver /phonecompanion nothing /setrotationopen", 1},
-    {"a switch as the whole command line counts", Both, kRotationOn, "!/setrotationopen /rotationreg", 1},
-    {"the program path alone does nothing", Both, kRotationOn, "", 0},
+    {"a switch as the whole command line counts", Win64, kRotationOn, "!/setrotationopen /rotationreg", 1},
+    {"the program path alone does nothing", Win64, kRotationOn, "", 0},
     {"closing settings goes on to the toast", Both,
      {{kToast, "standin"}, {"running Settings.exe", "1"}, {"{PF}\\Tesmar\\Tesmar Settings\\TesmarWiFiHotspotSvr.exe",
                                                             "version 1"}},
      "/closesettings /POP /INSTALLSVR", 0, {"- running Settings.exe: 1"}, kToastRun, {}, true},
-    {"one settings program ends for each switch", Both, {{"running Settings.exe", "3"}},
+    {"one settings program ends for each switch", Win64, {{"running Settings.exe", "3"}},
      "-CLOSESETTINGS /CLOSESETTINGS", 0, {"~ running Settings.exe: 3 -> 1"}, {}, {}, true},
-    {"settings programs are matched in any case", Both, {{"running SETTINGS.EXE", "2"}}, "/closesettings", 0,
+    {"settings programs are matched in any case", Win64, {{"running SETTINGS.EXE", "2"}}, "/closesettings", 0,
      {"~ running Settings.exe: 2 -> 1"}, {}, {}, true},
 });
 // clang-format on
@@ -37,15 +37,15 @@ const bool kWalk = RegisterRows("Walk", {
 const bool kRotation = RegisterRows("Rotation", {
     {"close presses the hotkey when rotation is on", Both, {{kEnable, "REG_DWORD 1"}}, "/setrotationclose", 1, {},
      kHotkey},
-    {"close does nothing when rotation is off", Both, {{kEnable, "REG_DWORD 0"}}, "-SETROTATIONCLOSE", 1},
-    {"open presses the hotkey when rotation is off", Both, {{kEnable, "REG_DWORD 0"}}, "/SETROTATIONOPEN", 1, {},
+    {"close does nothing when rotation is off", Win64, {{kEnable, "REG_DWORD 0"}}, "-SETROTATIONCLOSE", 1},
+    {"open presses the hotkey when rotation is off", Win64, {{kEnable, "REG_DWORD 0"}}, "/SETROTATIONOPEN", 1, {},
      kHotkey},
-    {"open does nothing when rotation is on", Both, {{kEnable, "REG_DWORD 1"}}, "-setrotationopen", 1},
+    {"open does nothing when rotation is on", Win64, {{kEnable, "REG_DWORD 1"}}, "-setrotationopen", 1},
     {"an unreadable setting presses nothing", Both, {}, "/setrotationclose", 1},
     {"the setting is read in the 64-bit view only", Win64,
      {{"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AutoRotation [32-bit view]: Enable", "REG_DWORD 1"}},
      "/setrotationclose", 1},
-    {"the watch cannot start without the settings key", Both, {}, "/rotationreg", 0},
+    {"the watch cannot start without the settings key", Win64, {}, "/rotationreg", 0},
 });
 // clang-format on
 
@@ -109,29 +109,29 @@ const Lines kGet = Folio({"load", "GetFolioViewStatus"}), kLoad = Folio({"load"}
 const bool kReading = RegisterRows("Reading", {
     {"on switches the library and mirrors the state", Both, Libraries(), "/fviewon /qmxmv", 0,
      {Mirror("1"), Profile("1")}, kOn + Qmx("1")},
-    {"on after the shell switches once the shell runs", Both, Libraries(), "-FVIEWWAIT /qmxmv", 0,
+    {"on after the shell switches once the shell runs", Win64, Libraries(), "-FVIEWWAIT /qmxmv", 0,
      {Mirror("1"), Profile("1")}, kOn + Qmx("1")},
     {"off switches the library and mirrors nothing", Both, Libraries(), "/FVIEWOFF /qmxmv", 0, {Profile("1")},
      Folio({"load", "SetFolioViewStatus 0"}) + Qmx("1")},
-    {"the library is loaded once and kept", Both, Libraries(), "/fviewon -fviewoff /qmxmv", 0,
+    {"the library is loaded once and kept", Win64, Libraries(), "/fviewon -fviewoff /qmxmv", 0,
      {Mirror("1"), Profile("1")}, kOn + Folio({"SetFolioViewStatus 0"}) + Qmx("1")},
-    {"on without the library ends the walk", Both, kNoFolio, "/fviewon /qmxmv", 0},
-    {"status without the library ends the walk", Both, kNoFolio, "/fviewget /qmxmv", 0},
-    {"support without the library ends the walk", Both, kNoFolio, "/issupportfview /qmxmv", 0},
+    {"on without the library ends the walk", Win64, kNoFolio, "/fviewon /qmxmv", 0},
+    {"status without the library ends the walk", Win64, kNoFolio, "/fviewget /qmxmv", 0},
+    {"support without the library ends the walk", Win64, kNoFolio, "/issupportfview /qmxmv", 0},
     {"the other Program Files folder is never tried", Both, kOtherRoot, "/fviewoff /qmxmv", 0},
-    {"on without its export ends the walk", Both, Libraries(kNoSet), "/fviewon /qmxmv", 0, {}, kLoad},
-    {"on after the shell without its export ends the walk", Both, Libraries(kNoSet), "/fviewwait /qmxmv", 0, {}, kLoad},
-    {"off without its export ends the walk", Both, Libraries(kNoSet), "/fviewoff /qmxmv", 0, {}, kLoad},
-    {"status without its export ends the walk", Both, Libraries("library standin-noGetFolioViewStatus.dll"),
+    {"on without its export ends the walk", Win64, Libraries(kNoSet), "/fviewon /qmxmv", 0, {}, kLoad},
+    {"on after the shell without its export ends the walk", Win64, Libraries(kNoSet), "/fviewwait /qmxmv", 0, {}, kLoad},
+    {"off without its export ends the walk", Win64, Libraries(kNoSet), "/fviewoff /qmxmv", 0, {}, kLoad},
+    {"status without its export ends the walk", Win64, Libraries("library standin-noGetFolioViewStatus.dll"),
      "/fviewget /qmxmv", 0, {}, kLoad},
-    {"support without its export ends the walk", Both, Libraries("library standin-noIsSupportFolioView.dll"),
+    {"support without its export ends the walk", Win64, Libraries("library standin-noIsSupportFolioView.dll"),
      "/issupportfview /qmxmv", 0, {}, kLoad},
-    {"status on with no stored state writes nothing", Both, Stored(nullptr, "1"), "/fviewget", 0, {}, kGet},
+    {"status on with no stored state writes nothing", Win64, Stored(nullptr, "1"), "/fviewget", 0, {}, kGet},
     {"status off with no stored state writes it", Both, Stored(nullptr, "0"), "-FVIEWGET", 0, {Mirror("0")}, kGet},
-    {"status equal to the stored one writes nothing", Both, Stored("01", "1"), "/FVIEWGET", 0, {}, kGet},
-    {"status unlike the stored one is written", Both, Stored("01", "0"), "/fviewget", 0, {Mirror("0", "01")}, kGet},
-    {"status on unlike the stored one is written", Both, Stored("00", "1"), "/fviewget", 0, {Mirror("1", "00")}, kGet},
-    {"status is written in full", Both, Stored("03", "4294967295"), "/fviewget", 0, {Mirror("4294967295", "03")}, kGet},
+    {"status equal to the stored one writes nothing", Win64, Stored("01", "1"), "/FVIEWGET", 0, {}, kGet},
+    {"status unlike the stored one is written", Win64, Stored("01", "0"), "/fviewget", 0, {Mirror("0", "01")}, kGet},
+    {"status on unlike the stored one is written", Win64, Stored("00", "1"), "/fviewget", 0, {Mirror("1", "00")}, kGet},
+    {"status is written in full", Win64, Stored("03", "4294967295"), "/fviewget", 0, {Mirror("4294967295", "03")}, kGet},
     {"support is written in full every time", Both, Stored("78 56 34 12", "0", "IsSupport1", "305419896"),
      "-ISSUPPORTFVIEW /issupportfview", 0, {Mirror("305419896", "78 56 34 12", "IsSupport1")},
      Folio({"load", "IsSupportFolioView", "IsSupportFolioView"})},
@@ -144,22 +144,22 @@ const Entries kQmxOnly = Libraries("absent");
 const bool kUsage = RegisterRows("Usage", {
     {"each mode word sets its mode", Both, kQmxOnly, "/qmxmv -qmxmu /QMXNOR -QMXPH", 0, {Profile("2")},
      Qmx("1") + Qmx("3") + Qmx("0") + Qmx("2")},
-    {"the switch counts anywhere inside an element", Both, kQmxOnly, "mu-qmxnor", 0, {Profile("0")}, Qmx("0")},
-    {"no mode word sets nothing", Both, kQmxOnly, "/qmx", 0, {}, Qmx("")},
-    {"mixed case is no switch", Both, kQmxOnly, "/Qmxmv", 0},
-    {"the last mode written stays", Both, kQmxOnly, "/qmxmu /qmx", 0, {Profile("3")}, Qmx("3") + Qmx("")},
-    {"without the library the mode is still recorded", Both, Libraries("absent", "absent"), "/qmxph /PHONECOMPANION",
+    {"the switch counts anywhere inside an element", Win64, kQmxOnly, "mu-qmxnor", 0, {Profile("0")}, Qmx("0")},
+    {"no mode word sets nothing", Win64, kQmxOnly, "/qmx", 0, {}, Qmx("")},
+    {"mixed case is no switch", Win64, kQmxOnly, "/Qmxmv", 0},
+    {"the last mode written stays", Win64, kQmxOnly, "/qmxmu /qmx", 0, {Profile("3")}, Qmx("3") + Qmx("")},
+    {"without the library the mode is still recorded", Win64, Libraries("absent", "absent"), "/qmxph /PHONECOMPANION",
      0, {Profile("2")}},
     {"the other Program Files folder is never tried", Both,
      Libraries("absent", "absent") + Entries{{"{PFO}\\Tesmar\\Tesmar Settings\\TesmarQMX.dll", "library standin.dll"}},
      "/qmxph", 0, {Profile("2")}},
-    {"SetQmxMode is looked up only after CheckLibraryReadyNow", Both,
+    {"SetQmxMode is looked up only after CheckLibraryReadyNow", Win64,
      Libraries("absent", "library standin-noCheckLibraryReadyNow.dll"), "/qmxph", 0, {Profile("2")}, Qmx("")},
-    {"SetQmxMode is called without GetCurrentUsageMode", Both,
+    {"SetQmxMode is called without GetCurrentUsageMode", Win64,
      Libraries("absent", "library standin-noGetCurrentUsageMode.dll"), "/qmxph", 0, {Profile("2")}, Qmx("2")},
-    {"a library without SetQmxMode is not called", Both, Libraries("absent", "library standin-noSetQmxMode.dll"),
+    {"a library without SetQmxMode is not called", Win64, Libraries("absent", "library standin-noSetQmxMode.dll"),
      "/qmxph", 0, {Profile("2")}, Qmx("")},
-    {"the rest of the profile is kept", Both,
+    {"the rest of the profile is kept", Win64,
      kQmxOnly + Entries{{kProfile, "text: ; kept\r\n[Window]\r\nInitWait=7\r\n[ConfigParam]\r\nFirst=a\r\nInitWait=3\r\n"
                                    "Last=z\r\n[Other]\r\nKey=Value\r\n"}},
      "/qmxnor", 0,
@@ -172,7 +172,7 @@ const bool kUsage = RegisterRows("Usage", {
 
 // clang-format off
 const bool kSearch = RegisterRows("LibrarySearch", {
-    {"a vendor library finds its neighbour but nothing planted", Both,
+    {"a vendor library finds its neighbour but nothing planted", Win64,
      Libraries("library standin-withhelper.dll", "absent") +
          Entries{{"{PF}\\Tesmar\\FolioScreen\\VendorHelper.dll", "library VendorHelper.dll"},
                  {"C:\\Suite\\user\\PlantedCwd.dll", "library VendorHelper.dll"},
@@ -197,19 +197,16 @@ TEST(Rotation, WatchAppliesEveryChange)
         return Sleep(300), JournalLines();
     };
     const std::string settings = kSettingsKey + "{64}: ";
-    std::wstring line = L"\"" + Program() + L"\" /rotationreg";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION watch = {};
+    const std::wstring line = L"\"" + Program() + L"\" /rotationreg";
     // Neither the wanted nor the system's state can be read: nothing is seeded.
     set(kSettingsKey + "{64}", "key");
-    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &watch));
+    HANDLE watch = Start(line);
     Sleep(1000);
     EXPECT_EQ(machine::TakeSnapshot().count(Expand(settings + "AutoRatation")), 0u);
-    TerminateProcess(watch.hProcess, 0xDEAD), CloseHandle(watch.hProcess), CloseHandle(watch.hThread);
+    TerminateProcess(watch, 0xDEAD), CloseHandle(watch);
     set(kEnable, "REG_DWORD 1");
     ClearJournal();
-    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &watch));
+    watch = Start(line);
     for (int waited = 0; waited < 5000 && machine::TakeSnapshot()[Expand(settings + "AutoRatation")].empty();
          waited += 50)
         Sleep(50);
@@ -225,7 +222,6 @@ TEST(Rotation, WatchAppliesEveryChange)
     EXPECT_EQ(keysAfter(8), kHotkey + kHotkey) << "a change below the key";
     set(settings + "AutoRatation", "REG_DWORD 2");  // never equal to the system's state
     EXPECT_EQ(keysAfter(12), kHotkey + kHotkey + kHotkey);
-    EXPECT_EQ(WaitForSingleObject(watch.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the watch ended";
-    TerminateProcess(watch.hProcess, 0xDEAD);
-    CloseHandle(watch.hProcess), CloseHandle(watch.hThread);
+    EXPECT_EQ(WaitForSingleObject(watch, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the watch ended";
+    TerminateProcess(watch, 0xDEAD), CloseHandle(watch);
 }

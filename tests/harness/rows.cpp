@@ -32,20 +32,28 @@ std::wstring Program()
     return Fixture("..\\Instelix.exe");
 }
 
-DWORD RunLine(const std::wstring& line, const std::wstring& program)
+HANDLE Start(const std::wstring& line, const std::wstring& program)
 {
     std::wstring copy = line;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    DWORD exitCode = 0xDEAD;
     if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), &copy[0], nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &process))
+        return nullptr;
+    return CloseHandle(process.hThread), process.hProcess;
+}
+
+DWORD RunLine(const std::wstring& line, const std::wstring& program)
+{
+    HANDLE process = Start(line, program);
+    DWORD exitCode = 0xDEAD;
+    if (process == nullptr)
         return ADD_FAILURE() << "cannot start " << machine::Narrow(line), exitCode;
-    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0)
-        TerminateProcess(process.hProcess, 0xDEAD), WaitForSingleObject(process.hProcess, 5000);
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    return CloseHandle(process.hThread), CloseHandle(process.hProcess), exitCode;
+    if (WaitForSingleObject(process, 30000) != WAIT_OBJECT_0)
+        TerminateProcess(process, 0xDEAD), WaitForSingleObject(process, 5000);
+    GetExitCodeProcess(process, &exitCode);
+    return CloseHandle(process), exitCode;
 }
 
 Lines JournalLines()
@@ -112,22 +120,19 @@ std::vector<DocumentedSwitch> DocumentedSwitches()
 DWORD StartLingering(const std::wstring& path, const std::wstring& argument = L"--linger")
 {
     machine::MakeDirs(path.substr(0, path.find_last_of(L'\\')));
-    std::wstring line = L"\"" + path + L"\" " + argument;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CopyFileW(Fixture("standin.exe").c_str(), path.c_str(), FALSE) ||
-        !CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return 0;
-    CloseHandle(process.hThread);
-    const std::wstring event = L"instelix-lingering-" + std::to_wstring(process.dwProcessId);
+    HANDLE process = CopyFileW(Fixture("standin.exe").c_str(), path.c_str(), FALSE)
+                         ? Start(L"\"" + path + L"\" " + argument)
+                         : nullptr;
+    const DWORD id = process != nullptr ? GetProcessId(process) : 0;
     HANDLE started = nullptr;
-    for (int tries = 0; tries < 1000 && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT &&
-                        (started = OpenEventW(SYNCHRONIZE, FALSE, event.c_str())) == nullptr;
+    for (int tries = 0;
+         id != 0 && tries < 1000 && WaitForSingleObject(process, 0) == WAIT_TIMEOUT &&
+         !(started = OpenEventW(SYNCHRONIZE, FALSE, (L"instelix-lingering-" + std::to_wstring(id)).c_str()));
          ++tries)
         Sleep(10);
-    CloseHandle(process.hProcess);
-    return started != nullptr && CloseHandle(started) ? process.dwProcessId : 0;
+    if (process != nullptr)
+        CloseHandle(process);
+    return started != nullptr && CloseHandle(started) ? id : 0;
 }
 
 namespace

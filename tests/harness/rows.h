@@ -45,7 +45,9 @@ inline const std::wstring kLogFile = L"D:\\DeviceControl\\em9.Log";
 std::string Expand(std::string text);
 std::wstring Fixture(const std::string& name);  // in the build's fixtures folder
 std::wstring Program();                         // the built Instelix.exe
-// Starts `line` (`program`, or the line's first element) and waits up to 30 s; 0xDEAD when it had to be ended.
+// Starts `line` (`program`, or the line's first element): its process handle, null when it cannot start. RunLine
+// waits up to 30 s for it and gives its exit code, 0xDEAD when it had to be ended.
+HANDLE Start(const std::wstring& line, const std::wstring& program = L"");
 DWORD RunLine(const std::wstring& line, const std::wstring& program = L"");
 Lines JournalLines();
 void ClearJournal();
