@@ -1,11 +1,11 @@
 #pragma once
-// A case is a row: the machine it runs on, what is arranged (entries in the notation of machine_state.h, plus
-// "env NAME", "held PATH", "cwd" and "running IMAGE" for that many stand-ins running under that name), the command line
-// after the program's quoted path ("!" first: the whole line), and what must follow: the exit code, the machine's
-// changes (any order), the journal of programs started, library calls and keys pressed (in order) and the log's entries
-// ("error| message", "Debug| message"). Texts may hold
-// "{PF}" (this machine's Program Files), "{PFO}" (the other one), "{ARCH}" (x64 or x86), "{64}" and "{32}" (a view's
-// label, empty on 32-bit Windows); "*" in an expected line stands for any text.
+// A case is a row: the machine it runs on; what is arranged, as entries in the notation of machine_state.h, plus
+// "env NAME", "held PATH", "cwd" and "running IMAGE" (that many stand-ins running under that name); the command line
+// after the program's quoted path ("!" first: the whole line); and what must follow: the exit code, the machine's
+// changes (any order), the journal of programs started, library calls and keys pressed (in order), and the log's
+// entries ("error| message", "Debug| message"). Texts may hold "{PF}" (this machine's Program Files), "{PFO}" (the
+// other one), "{ARCH}" (x64 or x86), "{64}" and "{32}" (a view's label, empty on 32-bit Windows); "*" in an expected
+// line stands for any text.
 #include <gtest/gtest.h>
 
 #include "machine_state.h"
