@@ -4,7 +4,8 @@
 #   prefix.sh down DIR             stop DIR's server
 # Wine's background processes inherit the output of whoever starts them, so everything here is detached and
 # silenced: otherwise ctest would wait for ever on their pipes. Every Wine step has a time limit: a step that
-# overruns has the machine booted again from scratch, once, and then fails naming the step.
+# overruns has the machine booted again from scratch, up to three times (under qemu a boot can stall at random),
+# and then fails naming the step.
 set -euo pipefail
 action=$1 dir=$(realpath -m "$2")
 export WINEPREFIX=$dir WINEDEBUG=-all
@@ -24,9 +25,9 @@ step() {
         done
         rm -rf "$dir"
         local hung="prefix.sh: booting $WINEARCH: '$*' did not finish within $limit s"
-        [ $retried = 0 ] || { echo "$hung (after a retry)" >&2; exit 1; }
+        [ $retried -lt 3 ] || { echo "$hung (after three retries)" >&2; exit 1; }
         echo "$hung; booting again from scratch" >&2
-        retried=1
+        retried=$((retried + 1))
         up
         exit 0
     fi
@@ -40,7 +41,8 @@ up() {
         step 30 maybe wineserver -k
         rm -rf "$dir"
         mkdir -p "$(dirname "$dir")"
-        step 120 wineboot -i
+        # Without the .NET and HTML engines' installers, which only slow the boot and can stall it with no display.
+        WINEDLLOVERRIDES="mscoree,mshtml=" step 120 wineboot -i
         # A crashing program must end instead of waiting for a debugger that nobody will use.
         for view in 32 64; do
             [ "$WINEARCH" = win32 ] && [ $view = 64 ] && continue
