@@ -7,10 +7,25 @@
 #include <map>
 
 #include "support/registry.h"
-#include "support/text.h"
 
 namespace
 {
+// Logging is on while the folder exists, and the first entry that misses it turns logging off for the run; a
+// message is cut to 511 units. A reader holding the log, even with a lock, never stalls the program.
+const std::string kLog = machine::Narrow(kLogFile), kSteps = "!\"{FIX}standin.exe\" --log ";
+// clang-format off
+const bool kGate = RegisterRows("Log", {
+    {"no folder", Win64, {{"D:\\DeviceControl", "absent"}}, kSteps + "error:a folder error:b", 0},
+    {"a file for a folder", Win64, {{"D:\\DeviceControl", "text: a file"}}, kSteps + "error:a", 0},
+    {"a folder gone once stays off", Win64, {}, kSteps + "error:a nofolder error:b folder error:c", 0},
+    {"long entries are cut", Win64, {}, kSteps + "debug:Größe long:511 long:2000", 0, {}, {},
+     {"Debug| Größe", "error|" + std::string(511, 'x'), "error|" + std::string(511, 'x')}},
+    {"a reader that shares no writing", Win64, {{kLog, "text: "}, {"held " + kLog, ""}}, kSteps + "error:a", 0},
+    {"a reader with a lock", Win64, {{kLog, "text: "}, {"locked " + kLog, ""}}, kSteps + "error:a", 0, {}, {},
+     {"error| a"}},
+});
+// clang-format on
+
 // Under SYSTEM\CurrentControlSet, so the string routines (default view) and the DWORD routines (64-bit view) meet.
 const wchar_t kKey[] = L"SYSTEM\\CurrentControlSet\\Services\\InstelixFaults";
 const std::string kValue = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\InstelixFaults: Value";
@@ -24,17 +39,6 @@ bool SetAccess(const wchar_t* sddl)
                      !RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
     return RegCloseKey(key), LocalFree(descriptor), set;
 }
-
-DWORD Probe(const std::wstring& steps)
-{
-    return RunLine(L"\"" + Fixture("supportprobe.exe") + L"\" " + steps);
-}
-
-void LogFolder(const char* as = "folder")
-{
-    machine::RemoveTree(L"D:\\DeviceControl.gone");
-    ASSERT_TRUE(machine::Apply("D:\\DeviceControl", as, L""));
-}
 }  // namespace
 
 // A read gives the value whole (a DWORD of up to four bytes zero-extended, a text terminated) or fails and leaves
@@ -42,97 +46,51 @@ void LogFolder(const char* as = "folder")
 TEST(Faults, OddRegistryValues)
 {
     wchar_t folder[MAX_PATH];
-    const std::string expands = "REG_EXPAND_SZ %CommonProgramFiles%\\",
+    const std::string expands = "REG_EXPAND_SZ %CommonProgramFiles%\\", b259(259, 'b'),
                       expanded(folder, folder + ExpandEnvironmentStringsW(L"%CommonProgramFiles%\\", folder, 260) - 1),
-                      tail(kPathChars - 1 - expanded.size(), 'a'), b259(259, 'b');
+                      tail(kPathChars - 1 - expanded.size(), 'a');
     std::string big = "type 3, bytes:";
     for (int i = 0; i < 600; ++i)
         big += " 41";
-    const struct
+    const std::tuple<std::string, bool, DWORD, std::string> cases[] = {
+        // a failed read: "-"
+        {"type 4, bytes:", true, 0, ""},
+        {"type 3, bytes: 41 00 42", true, 0x420041, "AB"},
+        {big, false, 0, "-"},
+        {"type 7, bytes: 61 00 00 00 62 00 00 00 00 00", false, 0, "a"},
+        {"REG_SZ " + b259, false, 0, b259},
+        {"REG_SZ " + b259 + "b", false, 0, "-"},
+        {expands + tail, false, 0, expanded + tail},
+        {expands + tail + "a", false, 0, "-"}};
+    for (const auto& [stored, dwordRead, dword, text] : cases)
     {
-        std::string stored;
-        bool dwordRead;
-        DWORD dword;
-        bool textRead;
-        std::string text;
-    } cases[] = {
-        {"type 4, bytes:", true, 0, true, ""},
-        {"type 3, bytes: 41 00 42", true, 0x420041, true, "AB"},
-        {big, false, 0, false, ""},
-        {"type 7, bytes: 61 00 00 00 62 00 00 00 00 00", false, 0, true, "a"},
-        {"REG_SZ " + b259, false, 0, true, b259},
-        {"REG_SZ " + b259 + "b", false, 0, false, ""},
-        {expands + tail, false, 0, true, expanded + tail},
-        {expands + tail + "a", false, 0, false, ""},
-    };
-    for (const auto& c : cases)
-    {
-        ASSERT_TRUE(machine::Apply(kValue, c.stored, L""));
+        ASSERT_TRUE(machine::Apply(kValue, stored, L""));
         DWORD value = 0xCAFEF00D;
-        wchar_t text[kPathChars];
-        wmemset(text, L'x', kPathChars);
-        EXPECT_EQ(ReadRegDword(&value, kKey, L"Value"), c.dwordRead) << c.stored.substr(0, 40);
-        EXPECT_EQ(value, c.dwordRead ? c.dword : 0xCAFEF00D) << c.stored.substr(0, 40);
-        EXPECT_EQ(ReadRegString(kKey, L"Value", text), c.textRead) << c.stored.substr(0, 40);
-        EXPECT_EQ(machine::Narrow(text), c.text) << c.stored.substr(0, 40);
+        wchar_t read[kPathChars];
+        wmemset(read, L'x', kPathChars);
+        EXPECT_EQ(ReadRegDword(&value, kKey, L"Value"), dwordRead) << stored.substr(0, 40);
+        EXPECT_EQ(value, dwordRead ? dword : 0xCAFEF00D) << stored.substr(0, 40);
+        EXPECT_EQ(ReadRegString(kKey, L"Value", read) ? machine::Narrow(read) : "-" + machine::Narrow(read), text);
     }
 }
 
 // Setting a value needs neither the right to delete the key nor to change its rules.
 TEST(Faults, KeysWithoutAccess)
 {
-    for (const auto& c :
+    for (const auto& [sddl, readable, writable] :
          {std::make_tuple(L"D:", false, false), std::make_tuple(L"D:(D;;KR;;;WD)(A;;KA;;;WD)", false, true),
           std::make_tuple(L"D:(A;;KR;;;WD)", true, false), std::make_tuple(L"D:(A;;0x2001f;;;WD)", true, true)})
     {
-        ASSERT_TRUE(machine::Apply(kValue, "REG_DWORD 7", L"") && SetAccess(std::get<0>(c)));
+        ASSERT_TRUE(machine::Apply(kValue, "REG_DWORD 7", L"") && SetAccess(sddl));
         DWORD value = 42;
         wchar_t text[kPathChars];
-        EXPECT_EQ(RegKeyExists(kKey) && ReadRegDword(&value, kKey, L"Value") && value == 7, std::get<1>(c));
-        EXPECT_EQ(ReadRegString(kKey, L"Value", text), std::get<1>(c));
-        EXPECT_EQ(WriteRegDword(9, kKey, L"Value"), std::get<2>(c)) << machine::Narrow(std::get<0>(c));
+        EXPECT_EQ(RegKeyExists(kKey) && ReadRegDword(&value, kKey, L"Value") && value == 7, readable);
+        EXPECT_EQ(ReadRegString(kKey, L"Value", text), readable);
+        EXPECT_EQ(WriteRegDword(9, kKey, L"Value"), writable) << machine::Narrow(sddl);
         ASSERT_TRUE(SetAccess(L"D:(A;;KA;;;WD)") && ReadRegDword(&value, kKey, L"Value"));
-        EXPECT_EQ(value, std::get<2>(c) ? 9u : 7u);
+        EXPECT_EQ(value, writable ? 9u : 7u);
     }
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey), RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
-}
-
-// Logging is on while the folder exists, and the first entry that misses it turns logging off for the run; a
-// message is cut to 511 units. A reader holding the log, even with a lock over all of it, never stalls the program.
-TEST(Faults, LogGateAndHeldLog)
-{
-    const struct
-    {
-        const char* folder;
-        const wchar_t* steps;
-        Lines lines, moved;
-        DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-        bool lock = false;
-    } cases[] = {
-        {"absent", L"error:a folder error:b", {}, {}},
-        {"text: a file", L"error:a", {}, {}},
-        {"folder", L"error:a nofolder error:b folder error:c", {}, {"error| a"}},
-        {"folder",
-         L"debug:Größe long:511 long:2000",
-         {"Debug| Größe", "error|" + std::string(511, 'x'), "error|" + std::string(511, 'x')},
-         {}},
-        {"folder", L"error:a", {}, {}, FILE_SHARE_READ},
-        {"folder", L"error:a", {"error| a"}, {}, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
-    };
-    for (const auto& c : cases)
-    {
-        LogFolder(c.folder);
-        machine::WriteBytes(kLogFile, "");
-        HANDLE reader = CreateFileW(kLogFile.c_str(), GENERIC_READ, c.sharing, nullptr, OPEN_EXISTING, 0, nullptr);
-        OVERLAPPED all = {};
-        ASSERT_TRUE(!c.lock || LockFileEx(reader, 0, 0, MAXDWORD, MAXDWORD, &all));
-        EXPECT_EQ(Probe(c.steps), 0u) << "the program waits for the log";
-        CloseHandle(reader);
-        // Windows refuses writes into a locked range, Wine does not: the line is there or not, never stalled.
-        const Lines lines = LogEntries();
-        EXPECT_TRUE(lines == c.lines || (c.lock && lines.empty())) << machine::Narrow(c.steps);
-        EXPECT_EQ(LogEntries(L"D:\\DeviceControl.gone\\em9.Log"), c.moved) << machine::Narrow(c.steps);
-    }
 }
 
 // Four writers and the program race for the log while a viewer follows it: every line arrives once, in its
@@ -141,17 +99,16 @@ TEST(Faults, RacingWriters)
 {
     for (const bool removeFolder : {false, true})
     {
-        LogFolder();
+        machine::RemoveTree(L"D:\\DeviceControl.gone");
+        ASSERT_TRUE(machine::Apply("D:\\DeviceControl", "folder", L""));
         HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"InstelixGo"),
                ready = CreateSemaphoreW(nullptr, 0, 9, L"InstelixGo-ready");
         std::vector<HANDLE> writers;
         for (const wchar_t* name : {L"A", L"B", L"C", L"D"})
-        {
             writers.push_back(
-                Start(L"\"" + Fixture("supportprobe.exe") + L"\" wait:InstelixGo burst:" + name + L":150"));
-            ASSERT_NE(writers.back(), nullptr);
+                Start(L"\"" + Fixture("standin.exe") + L"\" --log wait:InstelixGo burst:" + name + L":150"));
+        for (size_t started = 0; started < writers.size(); ++started)  // each is ready once it has opened the event
             ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0);
-        }
         SetEvent(go);
         std::string seen;
         bool moved = false;
@@ -162,16 +119,14 @@ TEST(Faults, RacingWriters)
             seen = bytes;
             moved = moved || (removeFolder && bytes.size() > 8000 &&
                               MoveFileExW(L"D:\\DeviceControl", L"D:\\DeviceControl.gone", 0));
-            EXPECT_EQ(removeFolder ? 0 : RunLine(L"\"" + Program() + L"\" /POP"), 0u);
+            EXPECT_EQ(removeFolder ? 0 : RunLine(L"\"" + kProgram + L"\" /POP"), 0u);
         }
         std::map<char, int> next;
         for (const std::string& entry : LogEntries(removeFolder ? L"D:\\DeviceControl.gone\\em9.Log" : kLogFile, false))
-        {
             if (entry.rfind("error| ", 0) == 0)
                 EXPECT_EQ(entry, "error| " + std::string(1, entry[7]) + " line:" + std::to_string(next[entry[7]]++));
             else
                 EXPECT_TRUE(Matches("Debug|g_UnloadWordDropCtl  CreateProcess failed *", entry.c_str())) << entry;
-        }
         EXPECT_TRUE(removeFolder ? moved && next.size() == 4
                                  : next == (std::map<char, int>{{'A', 150}, {'B', 150}, {'C', 150}, {'D', 150}}));
         std::for_each(writers.begin(), writers.end(), CloseHandle);
@@ -188,9 +143,8 @@ TEST(Faults, PlantedVersionDll)
                 machine::Apply("C:\\Suite\\plant\\versioned.exe", "version 1.2.3.4", Fixture("")) &&
                 CopyFileW(Fixture("versionprobe.exe").c_str(), probe.c_str(), FALSE));
     // Wine: prefer a native version.dll beside this program (what WINEDLLOVERRIDES=version=n,b would do).
-    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\versionprobe.exe\\DllOverrides",
-                              L"version", REG_SZ, L"native,builtin", sizeof(L"native,builtin")),
-              0);
+    const wchar_t kOverrides[] = L"Software\\Wine\\AppDefaults\\versionprobe.exe\\DllOverrides";
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kOverrides, L"version", REG_SZ, L"native,builtin", 30), 0);
     ClearJournal();
     EXPECT_EQ(RunLine(L"\"" + probe + L"\" -plainload"), 0u);  // an ordinary load takes the planted copy
     EXPECT_EQ(RunLine(L"\"" + probe + L"\" C:\\Suite\\plant\\versioned.exe"), 0u);

@@ -1,8 +1,4 @@
 // Pure rules with many cases, one line a case; everything else is shown end to end by the rows.
-#include <algorithm>
-#include <set>
-
-#include "app/switches.h"
 #include "drivers/acpi_driver.h"
 #include "drivers/vhid_driver.h"
 #include "features/rotation.h"
@@ -10,52 +6,40 @@
 #include "harness/rows.h"
 #include "support/files.h"
 #include "support/process.h"
-#include "support/text.h"
 
 TEST(Rules, UsageModeWords)
 {
-    const struct
+    // The argument, whether it waits for the shell, and its mode (-1: none).
+    // clang-format off
+    const std::tuple<const wchar_t*, bool, int> cases[] = {
+        {L"/qmxmv", false, 1}, {L"/qmxmu", false, 3}, {L"/qmxnor", false, 0}, {L"-qmxPh", false, 2},
+        {L"/qmxphmv", false, 1}, {L"/qmxnumunor", false, 3}, {L"/qmxnormal", false, 0}, {L"/qmx", false, -1},
+        {L"mu-qmxph", false, 2}, {L"/qmxmumv", false, 1}, {L"mv/qmx", false, -1}, {L"/QMXWAITMV", true, 1},
+        {L"/qmxnorwait", true, -1}, {L"/qmxmvwait", true, -1}, {L"/qmxwaitxph", true, 2}, {L"mv", false, -1},
+        {L"/qmxwa\x0130tnor", false, 0}, {L"", false, -1}};
+    // clang-format on
+    for (const auto& [argument, wait, mode] : cases)
     {
-        const wchar_t* argument;
-        bool wait;
-        int mode;  // -1: none
-    } cases[] = {
-        {L"/qmxmv", false, 1},           {L"/qmxmu", false, 3},     {L"/qmxnor", false, 0},
-        {L"-qmxPh", false, 2},           {L"/qmxphmv", false, 1},   {L"/qmxnumunor", false, 3},
-        {L"/qmxnormal", false, 0},       {L"/qmx", false, -1},      {L"mu-qmxph", false, 2},
-        {L"/qmxmumv", false, 1},         {L"mv/qmx", false, -1},    {L"/QMXWAITMV", true, 1},
-        {L"/qmxnorwait", true, -1},      {L"/qmxmvwait", true, -1}, {L"/qmxwaitxph", true, 2},
-        {L"/qmxwa\x0130tnor", false, 0}, {L"mv", false, -1},        {L"", false, -1},
-    };
-    for (const auto& c : cases)
-    {
-        const UsageModeRequest request = ParseUsageModeArgument(c.argument);
-        EXPECT_EQ(request.waitForShell, c.wait) << machine::Narrow(c.argument);
-        EXPECT_EQ(request.hasMode ? request.mode : -1, c.mode) << machine::Narrow(c.argument);
+        const UsageModeRequest request = ParseUsageModeArgument(argument);
+        EXPECT_EQ(std::make_pair(request.waitForShell, request.hasMode ? request.mode : -1), std::make_pair(wait, mode))
+            << machine::Narrow(argument);
     }
 }
 
 TEST(Rules, InfPathFromDeviceDesc)
 {
-    const std::wstring a240(240, L'a');
+    const std::wstring a240(240, L'a'), inf = L"C:\\windows\\INF\\";
+    // clang-format off
     const std::pair<std::wstring, std::wstring> cases[] = {
-        {L"oem12.inf,%desc%;x", L"C:\\windows\\INF\\oem12.inf"},
-        {L"@oem3.inf", L"C:\\windows\\INF\\oem3.inf"},
-        {L"@oem1.inf,x.inf", L"C:\\windows\\INF\\oem1.inf"},
-        {L"@OEM12.INF,%desc%", L""},
-        {L"Tesmar ACPI Device", L""},
-        {L"@.inf,%desc%", L""},
-        {L".inf", L""},
-        {L"", L""},
-        {L"@" + a240 + L".inf,%d%", L"C:\\windows\\INF\\" + a240 + L".inf"},
-        {L"@a" + a240 + L".inf", L""},
-    };
-    for (const auto& c : cases)
+        {L"oem12.inf,%desc%;x", inf + L"oem12.inf"}, {L"@oem3.inf", inf + L"oem3.inf"}, {L".inf", L""}, {L"", L""},
+        {L"@oem1.inf,x.inf", inf + L"oem1.inf"}, {L"@OEM12.INF,%desc%", L""}, {L"Tesmar ACPI Device", L""},
+        {L"@.inf,%desc%", L""}, {L"@" + a240 + L".inf,%d%", inf + a240 + L".inf"}, {L"@a" + a240 + L".inf", L""}};
+    // clang-format on
+    for (const auto& [description, expected] : cases)
     {
         wchar_t path[kPathChars] = L"untouched";
-        EXPECT_EQ(InfPathFromDeviceDesc(c.first.c_str(), path, kPathChars), !c.second.empty())
-            << machine::Narrow(c.first);
-        EXPECT_EQ(std::wstring(path), c.second) << machine::Narrow(c.first);
+        EXPECT_EQ(InfPathFromDeviceDesc(description.c_str(), path, kPathChars), !expected.empty());
+        EXPECT_EQ(std::wstring(path), expected) << machine::Narrow(description);
     }
 }
 
@@ -87,29 +71,6 @@ TEST(Rules, BoundedTexts)
     EXPECT_FALSE(BuildVhidPackagePaths((L"C:\\" + std::wstring(236, L'd') + L"\\I.exe").c_str(), true, &paths));
 }
 
-// The callers' reference lists exactly the forms the program accepts, and each form selects its row.
-TEST(Rules, ReferenceListsEveryForm)
-{
-    std::set<std::wstring> documented, accepted;
-    for (const DocumentedSwitch& row : DocumentedSwitches())
-    {
-        for (const std::wstring& form : row.forms)
-        {
-            EXPECT_TRUE(FindSwitch(form.c_str()) != nullptr &&
-                        FindSwitch(form.c_str()) == FindSwitch(row.forms[0].c_str()))
-                << row.name;
-            documented.insert(form);
-        }
-    }
-    size_t rows = 0;
-    const SwitchRow* table = ProgramSwitchTable(&rows);
-    for (size_t row = 0; row < rows; ++row)
-        for (const wchar_t* form : table[row].forms)
-            if (form != nullptr)
-                accepted.insert(form);
-    EXPECT_EQ(documented, accepted);
-}
-
 // GetKeyState reads the calling thread's own keyboard state, which another program cannot set.
 TEST(Rules, HeldModifierRefusesRotation)
 {
@@ -125,15 +86,12 @@ TEST(Rules, HeldModifierRefusesRotation)
     EXPECT_FALSE(ModifierKeyHeld());
 }
 
-namespace
-{
-int shellAt = 0, asked = 0;
-std::vector<DWORD> slept;
-void WINAPI Note(DWORD ms)
+static int shellAt = 0, asked = 0;
+static std::vector<DWORD> slept;
+static void WINAPI Note(DWORD ms)
 {
     slept.push_back(ms);
 }
-}  // namespace
 
 // The shell waits poll every second and then settle; the real ten seconds run once, in a row.
 TEST(Rules, UsageModeWaitsForTheShell)

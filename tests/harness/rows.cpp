@@ -9,11 +9,10 @@ static bool canListModules = false;
 std::string Expand(std::string text)
 {
     const bool win64 = machine::IsWin64();
-    const std::pair<std::string, std::string> tokens[] = {{"{PF}", machine::ProgramFiles()},
-                                                          {"{PFO}", machine::ProgramFiles(true)},
-                                                          {"{ARCH}", win64 ? "x64" : "x86"},
-                                                          {"{64}", win64 ? " [64-bit view]" : ""},
-                                                          {"{32}", win64 ? " [32-bit view]" : ""}};
+    const std::pair<std::string, std::string> tokens[] = {
+        {"{PF}", machine::ProgramFiles()},       {"{PFO}", machine::ProgramFiles(true)},
+        {"{ARCH}", win64 ? "x64" : "x86"},       {"{64}", win64 ? " [64-bit view]" : ""},
+        {"{32}", win64 ? " [32-bit view]" : ""}, {"{FIX}", machine::Narrow(Fixture(""))}};
     for (const auto& token : tokens)
         for (size_t at; (at = text.find(token.first)) != std::string::npos;)
             text.replace(at, token.first.size(), token.second);
@@ -27,16 +26,10 @@ std::wstring Fixture(const std::string& name)
     return folder.substr(0, folder.find_last_of(L'\\') + 1) + L"fixtures\\" + machine::Widen(name);
 }
 
-std::wstring Program()
-{
-    return Fixture("..\\Instelix.exe");
-}
-
 HANDLE Start(const std::wstring& line, const std::wstring& program)
 {
     std::wstring copy = line;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
+    STARTUPINFOW startup = {sizeof(startup)};
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), &copy[0], nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &process))
@@ -56,13 +49,17 @@ DWORD RunLine(const std::wstring& line, const std::wstring& program)
     return CloseHandle(process), exitCode;
 }
 
-Lines JournalLines()
+Lines JournalLines(size_t atLeast)
 {
-    Lines lines;
-    const std::string text = machine::ReadBytes(kJournal);
-    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    return lines;
+    for (int waited = 0;; waited += 50, Sleep(50))
+    {
+        Lines lines;
+        const std::string text = machine::ReadBytes(kJournal);
+        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(text.substr(start, end - start));
+        if (lines.size() >= atLeast || waited >= 5000)
+            return lines;
+    }
 }
 
 void ClearJournal()
@@ -95,26 +92,8 @@ bool Matches(const char* pattern, const char* text)
     return *pattern == *text && (*text == 0 || Matches(pattern + 1, text + 1));
 }
 
-std::vector<DocumentedSwitch> DocumentedSwitches()
+namespace
 {
-    std::string path = INSTELIX_SOURCE_DIR "/docs/switches.md";
-    std::replace(path.begin(), path.end(), '/', '\\');
-    const std::string text = machine::ReadBytes(machine::Widen("Z:" + path));
-    std::vector<DocumentedSwitch> rows;
-    const size_t start = text.find("|---"), end = text.find("\n## ", start);
-    for (size_t at = text.find("\n| ", start); at < end; at = text.find("\n| ", at + 1))
-    {
-        Lines cells;  // the text between one bar and the next, without the blanks around it
-        for (size_t bar = at + 1, next; (next = text.find('|', bar + 1)) < text.find('\n', at + 1); bar = next)
-            cells.push_back(text.substr(bar + 2, next - bar - 3));
-        rows.push_back({cells.at(0), cells.at(2) == "continues", {}});
-        for (size_t open = cells[1].find('`'), close; open != std::string::npos; open = cells[1].find('`', close + 1))
-            close = cells[1].find('`', open + 1),
-            rows.back().forms.push_back(machine::Widen(cells[1].substr(open + 1, close - open - 1)));
-    }
-    return rows;
-}
-
 // Starts a copy of the stand-in at `path` and returns its process id once it has fully started (it opens an event
 // then); 0 when it could not be started.
 DWORD StartLingering(const std::wstring& path, const std::wstring& argument = L"--linger")
@@ -130,13 +109,9 @@ DWORD StartLingering(const std::wstring& path, const std::wstring& argument = L"
          !(started = OpenEventW(SYNCHRONIZE, FALSE, (L"instelix-lingering-" + std::to_wstring(id)).c_str()));
          ++tries)
         Sleep(10);
-    if (process != nullptr)
-        CloseHandle(process);
-    return started != nullptr && CloseHandle(started) ? id : 0;
+    return process != nullptr && CloseHandle(process) && started != nullptr && CloseHandle(started) ? id : 0;
 }
 
-namespace
-{
 // Expected lines (in order, or in name order when `sorted`) against what happened; empty when they agree.
 std::string Differences(const char* what, Lines expected, Lines seen, bool sorted)
 {
@@ -148,10 +123,7 @@ std::string Differences(const char* what, Lines expected, Lines seen, bool sorte
     for (size_t i = 0; same && i < expected.size(); ++i)
         same = Matches(expected[i].c_str(), seen[i].c_str());
     std::string report = same ? "" : std::string("\n  ") + what + " expected:";
-    for (const std::string& line : same ? Lines() : expected)
-        report += "\n    " + line;
-    report += same ? "" : std::string("\n  ") + what + " seen:";
-    for (const std::string& line : same ? Lines() : seen)
+    for (const std::string& line : same ? Lines() : expected + Lines{std::string("  ") + what + " seen:"} + seen)
         report += "\n    " + line;
     return report;
 }
@@ -166,28 +138,33 @@ void RunRow(const Row& row)
     machine::RemoveTree(L"C:\\instelix-running");  // so that a stand-in takes the letter case its row gives
     const std::wstring program = L"C:\\Suite\\Instelix.exe";
     ASSERT_TRUE(machine::Apply("D:\\DeviceControl", "folder", L"") && machine::Apply("C:\\Suite", "folder", L"") &&
-                CopyFileW(Program().c_str(), program.c_str(), FALSE));
+                CopyFileW(kProgram.c_str(), program.c_str(), FALSE));
     CreateDirectoryW(L"C:\\Program Files (x86)", nullptr);  // a trap on 32-bit Windows for a program that trusts it
     std::vector<std::wstring> variables;
     std::vector<HANDLE> held;
     std::wstring folder = L"C:\\";
+    bool ends = false;  // an ended process can still be listed for a moment after the program has gone
     for (const auto& entry : row.arrange)
     {
-        const std::string name = Expand(entry.first), value = Expand(entry.second);
+        const std::string name = Expand(entry.first), kind = name.substr(0, name.find(' ')),
+                          value = Expand(entry.second);
+        const std::wstring rest = machine::Widen(name.substr(name.find(' ') + 1));
         wchar_t expanded[8192];
         ExpandEnvironmentStringsW(machine::Widen(value).c_str(), expanded, ARRAYSIZE(expanded));
-        if (name.rfind("env ", 0) == 0)
-            variables.push_back(machine::Widen(name.substr(4))),
-                SetEnvironmentVariableW(variables.back().c_str(), expanded);
-        else if (name.rfind("held ", 0) == 0)
-            held.push_back(CreateFileW(machine::Widen(name.substr(5)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
-        else if (name.rfind("running ", 0) == 0)
-            for (int i = 0; i < std::stoi(value); ++i)
-                EXPECT_NE(StartLingering(L"C:\\instelix-running\\" + std::to_wstring(i) + L"\\" +
-                                         machine::Widen(name.substr(8))),
-                          0u);
-        else if (name == "cwd")
+        OVERLAPPED all = {};
+        if (kind == "env")
+            variables.push_back(rest), SetEnvironmentVariableW(rest.c_str(), expanded);
+        else if (kind == "held" || kind == "locked")  // a reader that shares writing and locks all past 2^62
+            held.push_back(CreateFileW(rest.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | (kind == "locked") * FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       0, nullptr)),
+                all.OffsetHigh = 1u << 30,
+                kind == "held" || LockFileEx(held.back(), 0, 0, 0, 1u << 30, &all) ||
+                    (ADD_FAILURE() << "cannot lock " << name, false);
+        else if (kind == "running")
+            for (int i = 0; i < std::stoi(value); ++i, ends = true)
+                EXPECT_NE(StartLingering(L"C:\\instelix-running\\" + std::to_wstring(i) + L"\\" + rest), 0u);
+        else if (kind == "cwd")
             folder = expanded;
         else
             EXPECT_TRUE(machine::Apply(name, value, Fixture(""))) << "arranging " << name;
@@ -205,23 +182,17 @@ void RunRow(const Row& row)
     for (const std::wstring& variable : variables)
         SetEnvironmentVariableW(variable.c_str(), nullptr);
     std::for_each(held.begin(), held.end(), CloseHandle);
-    // Injected keys reach the recorder after the program has gone.
+    // Injected keys reach the recorder after the program has gone, and so can a watch's.
     const bool keys = std::any_of(row.ran.begin(), row.ran.end(), [](const std::string& l) { return l[0] == 'k'; });
-    for (int waited = 0; keys && waited < 5000 && JournalLines().size() < row.ran.size(); waited += 50)
-        Sleep(50);
     Sleep(!keys && row.command.find("rotation") != std::string::npos ? 300 : 0);
     std::string report = exitCode == row.exitCode ? "" : "\n  exit code " + std::to_string(exitCode);
-    // A process that was ended can still be listed for a moment after the program has gone.
-    const bool ends = std::any_of(row.arrange.begin(), row.arrange.end(),
-                                  [](const auto& entry) { return entry.first.rfind("running ", 0) == 0; });
     auto changes = [&] {
         return Differences("changes", row.changes, machine::CompareSnapshots(before, machine::TakeSnapshot()), true);
     };
     std::string changed = changes();
     for (int waited = 0; ends && !changed.empty() && waited < 3000; waited += 100)
         Sleep(100), changed = changes();
-    report += changed;
-    report += Differences("journal", row.ran, JournalLines(), false);
+    report += changed + Differences("journal", row.ran, JournalLines(keys ? row.ran.size() : 0), false);
     EXPECT_EQ(report + Differences("log", row.log, LogEntries(), false), "") << row.name;
 }
 
