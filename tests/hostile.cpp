@@ -1,13 +1,9 @@
 // Hostile command lines as a property, through the real program on a machine without the suite. Every line ends in
-// a rotation switch, which exits 1 there: a line that holds no switch form reaches it and changes nothing; with one
-// form it exits as that switch does there, or reaches the rotation switch when the walk goes on. Near misses, quotes,
-// backslashes, non-ASCII text, unpaired surrogates, huge and countless elements are mixed in; the seed is printed on
-// failure. The only model is the forms of the callers' reference, docs/switches.md.
+// a rotation switch, which exits 1 there: a line without a switch form reaches it and changes nothing; with one form
+// it exits as that switch does there. Near misses, quotes, backslashes, non-ASCII text, unpaired surrogates, huge and
+// countless elements are mixed in. The only model is the forms of the callers' reference, docs/switches.md.
 #include "harness/rows.h"
 
-#include <shellapi.h>
-
-#include <algorithm>
 #include <map>
 #include <random>
 
@@ -17,9 +13,7 @@ namespace
 // library a reading switch ends the walk; the usage-mode forms, found inside any element, are left out.
 std::map<std::wstring, DWORD> DocumentedForms()
 {
-    std::string path = INSTELIX_SOURCE_DIR "/docs/switches.md", text;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    text = machine::ReadBytes(machine::Widen("Z:" + path));
+    const std::string text = machine::ReadBytes(machine::Widen("Z:" INSTELIX_SOURCE_DIR "/docs/switches.md"));
     std::map<std::wstring, DWORD> forms;
     const size_t table = text.find("|---"), end = text.find("\n\n", table);
     for (size_t at = text.find("\n| ", table); at < end; at = text.find("\n| ", at + 1))
@@ -65,7 +59,6 @@ TEST(Hostile, CommandLines)
     for (int line = 0; line < 12 && !HasFailure(); ++line)
     {
         std::wstring text = L"\"" + kProgram + L"\"";
-        std::vector<std::wstring> elements = {kProgram};
         for (size_t i = 0, count = random() % 6 == 0 ? 3000 : random() % 8; i < count; ++i)
         {
             std::wstring element;
@@ -81,17 +74,12 @@ TEST(Hostile, CommandLines)
                                  element.find(L"QMX") != element.npos;
             if (text.size() + Quote(element).size() > 32000)  // the most a command line can hold, with room to spare
                 break;
-            elements.push_back(matches ? L"x" : element);
-            text += L" " + Quote(elements.back());
+            text += L" " + Quote(matches ? L"x" : element);
         }
         const auto& form = random() % 2 ? forms[random() % forms.size()] : std::make_pair(std::wstring(L"x"), DWORD{1});
         text += L" " + form.first + L" /setrotationopen";
         SCOPED_TRACE(testing::Message() << "seed " << seed << ", line " << line << ": "
                                         << machine::Narrow(text.substr(0, 300)));
-        int count = 0;
-        wchar_t** split = CommandLineToArgvW(text.c_str(), &count);
-        ASSERT_EQ(std::vector<std::wstring>(split, split + count - 2), elements) << "the harness's quoting";
-        LocalFree(split);
         ClearJournal();
         EXPECT_EQ(RunLine(text), form.second);
         EXPECT_EQ(machine::CompareSnapshots(clean, machine::TakeSnapshot()), Lines());
