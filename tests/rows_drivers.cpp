@@ -91,6 +91,19 @@ const bool kVhid = RegisterRows("Vhid", {
 });
 // clang-format on
 
+// A log that is a link is never written: the chore goes on as when the log folder is missing.
+const std::string kLog = "D:\\DeviceControl\\em9.Log", kVictim = "C:\\Suite\\victim.cfg";
+const Entries kLinkedFolder = {{"C:\\Suite\\logs", "folder"}, {"symlink D:\\DeviceControl", "C:\\Suite\\logs"}};
+// clang-format off
+const bool kLogLinks = RegisterRows("LogLinks", {
+    {"a hard link", Both, kNone + Entries{{kVictim, "text: "}, {"link " + kLog, kVictim}}, "/FLYDRIVER", 1, kAdded,
+     kVhidInstall},
+    {"a symbolic link", Both, kNone + Entries{{kVictim, "text: "}, {"symlink " + kLog, kVictim}}, "/FLYDRIVER", 1,
+     kAdded, kVhidInstall},
+    {"a linked folder", Both, kNone + kLinkedFolder, "/FLYDRIVER", 1, kAdded, kVhidInstall},
+});
+// clang-format on
+
 const std::string kService = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TesmarWiFiHotspotSvr";
 const std::string kTarget = kSys + "\\TesmarWiFiHotspotSvr.exe", kAside = kTarget + ".Temp";
 const std::string kNew = "{PF}\\Tesmar\\Tesmar Settings\\TesmarWiFiHotspotSvr.exe", kPath = "REG_EXPAND_SZ " + kTarget;

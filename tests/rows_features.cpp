@@ -150,6 +150,8 @@ const bool kUsage = RegisterRows("Usage", {
      "[ConfigParam]\r\nFirst=a\r\nInitWait=3\r\nLast=z\r\n[Other]\r\nKey=Value\r\n"}}, "/qmxnor", 0,
      {"~ " + kProfile + ": text: [Window]|InitWait=7|" + kSection + "3" + kRest + " -> text: [Window]|InitWait=7|" +
       kSection + "0" + kRest}, Qmx("0")},
+    {"a linked profile is not written", Both, kQmxOnly + Entries{{"C:\\Suite\\victim.cfg", "text: [Other]\r\n"},
+     {"link " + kProfile, "C:\\Suite\\victim.cfg"}}, "/qmxph", 0, {}, Qmx("2")},
     {"wait pauses ten seconds after the shell", Win64, kQmxOnly, "/QMXWAITMU", 0, {Profile("3")}, Qmx("3")},
 });
 

@@ -5,6 +5,7 @@
 #include "support/compat.h"
 #include "support/files.h"
 #include "support/text.h"
+#include "support/unique.h"
 
 namespace
 {
@@ -91,6 +92,22 @@ bool ComposeProfilePath(const wchar_t* folder, wchar_t* path)
     return CopyText(path, kPathChars, folder) && AppendText(path, kPathChars, kProfileName);
 }
 
+namespace
+{
+// Every user may create files in the common application-data folder: a profile there that is a link (a hard link,
+// or a symbolic link or junction at its name) would let whoever planted it choose which file an elevated run
+// writes. Only an absent profile or a plain file under one name is written.
+bool ProfileMayBeWritten(const wchar_t* path)
+{
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    UniqueFile file(CreateFileW(path, FILE_READ_ATTRIBUTES, sharing, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    return IsPlainSingleFile(file.get());
+}
+}  // namespace
+
 void ApplyUsageMode(const UsageModeLibrary& library, int mode)
 {
     // The profile records the mode asked for whether or not the library could take it.
@@ -100,7 +117,7 @@ void ApplyUsageMode(const UsageModeLibrary& library, int mode)
     if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_APPDATA, FALSE))
         folder[0] = 0;
     wchar_t path[kPathChars];
-    if (!ComposeProfilePath(folder, path))
+    if (!ComposeProfilePath(folder, path) || !ProfileMayBeWritten(path))
         return;
     wchar_t text[16];
     FormatText(text, ARRAYSIZE(text), L"%d", mode);

@@ -69,6 +69,14 @@ bool MyMoveFile(const wchar_t* source, const wchar_t* target)
     return true;
 }
 
+bool IsPlainSingleFile(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    return GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & notPlain) == 0 &&
+           info.nNumberOfLinks == 1;
+}
+
 bool Is64BitWindows()
 {
     UniqueModule kernel(LoadLibraryW(L"Kernel32.DLL"));

@@ -22,6 +22,11 @@ bool IsVersionOlder(const FileVersion& a, const FileVersion& b);
 // failed move's last-error code is then still current.
 bool MyMoveFile(const wchar_t* source, const wchar_t* target);
 
+// True when `file` is a plain file under one name only: not a folder, not a reparse point (a symbolic link or
+// junction opened as such), and without a second hard link. An elevated write through anything else could land in
+// a file that whoever planted the link chose.
+bool IsPlainSingleFile(HANDLE file);
+
 // True on 64-bit Windows (this 32-bit process runs under WOW64).
 bool Is64BitWindows();
 

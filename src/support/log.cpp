@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include "support/files.h"
 #include "support/text.h"
 #include "support/unique.h"
 
@@ -9,6 +10,7 @@ namespace
 {
 const wchar_t kLogFolder[] = L"D:\\DeviceControl";
 const wchar_t kLogFile[] = L"D:\\DeviceControl\\em9.Log";
+const wchar_t kLogFinalPath[] = L"\\\\?\\D:\\DeviceControl\\em9.Log";  // as the system names an opened file
 
 constexpr size_t kMessageChars = 512;
 constexpr size_t kEntryChars = 576;
@@ -53,10 +55,47 @@ bool LogFolderPresent()
 {
     if (!g_logGate)
         return false;
-    // Once the folder is found missing (or a plain file) logging stays off for the rest of the process.
-    if (!PathIsDirectoryW(kLogFolder))
+    // Once the folder is found missing, a plain file, or a link (junction or symbolic link) that could send an
+    // elevated run's lines anywhere, logging stays off for the rest of the process.
+    const DWORD attributes = GetFileAttributesW(kLogFolder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         g_logGate = false;
     return g_logGate;
+}
+
+// Opens the log, creating it when missing; a file this call created is opened with the right to delete it again,
+// and `created` says so. Append-only access sends every write to the file's end; read access is there for the
+// byte-range lock. Sharing keeps a viewer that holds the log open from costing us the line, and another instance's
+// open from failing on our right to delete. A link at the log's own name is opened as itself, not followed.
+HANDLE OpenLogFile(bool* created)
+{
+    const DWORD access = FILE_APPEND_DATA | FILE_READ_DATA,
+                flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    // A second round covers another instance that creates the file between our two attempts.
+    for (int round = 0; round < 2; ++round)
+    {
+        HANDLE file = CreateFileW(kLogFile, access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
+        *created = false;
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND)
+            return file;
+        file = CreateFileW(kLogFile, access | DELETE, sharing, nullptr, CREATE_NEW, flags, nullptr);
+        *created = true;
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// The handle, not the path, is checked, so that a link planted after the folder test cannot redirect the line:
+// the file must be plain, under one name, and be the log itself once every link on the way is resolved.
+bool IsTheLog(HANDLE file)
+{
+    wchar_t path[kPathChars];
+    const DWORD chars = GetFinalPathNameByHandleW(file, path, kPathChars, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return IsPlainSingleFile(file) && chars < kPathChars &&
+           CompareStringOrdinal(path, -1, kLogFinalPath, -1, TRUE) == CSTR_EQUAL;
 }
 
 void LogEntry(EntryKind& kind, const wchar_t* format, va_list args)
@@ -80,12 +119,19 @@ void FormatLogLine(wchar_t* line, size_t capacity, const SYSTEMTIME& utc, int se
 
 void WriteLogLine(const wchar_t* entry)
 {
-    // Append-only access sends every write to the file's end, and read and write sharing keep a viewer that
-    // holds the log open from costing us the line. Read access is there only because a byte-range lock needs it.
-    UniqueFile file(CreateFileW(kLogFile, FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    bool created = false;
+    UniqueFile file(OpenLogFile(&created));
     if (!file)
         return;
+    if (!IsTheLog(file.get()))
+    {
+        // Not ours to write: a file this open created is removed again, and logging ends as for a missing folder.
+        FILE_DISPOSITION_INFO remove = {TRUE};
+        if (created)
+            SetFileInformationByHandle(file.get(), FileDispositionInfo, &remove, sizeof(remove));
+        g_logGate = false;
+        return;
+    }
     SYSTEMTIME utc;
     GetSystemTime(&utc);
     FormatLogLine(g_line, kLineChars, utc, g_sequence++, entry);

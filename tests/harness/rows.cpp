@@ -112,6 +112,21 @@ DWORD StartLingering(const std::wstring& path, const std::wstring& argument = L"
     return process != nullptr && CloseHandle(process) && started != nullptr && CloseHandle(started) ? id : 0;
 }
 
+// Makes (or with `target` empty removes) a symbolic link on the Linux side: Wine makes none itself, nor removes one
+// without following it. It starts Linux programs without a handle to wait on, so the link is watched instead.
+bool SymbolicLink(const std::wstring& link, const std::wstring& target = L"")
+{
+    using Convert = char*(CDECL*)(LPCWSTR);
+    const auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    auto linuxName = [&](const std::wstring& path) { return L" \"" + machine::Widen(convert(path.c_str())) + L"\""; };
+    Start(target.empty() ? L"Z:\\bin\\rm" + linuxName(link) : L"Z:\\bin\\ln -s" + linuxName(target) + linuxName(link));
+    for (int waited = 0;
+         waited < 5000 && (GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES) != target.empty(); waited += 10)
+        Sleep(10);
+    return (GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES) == target.empty();
+}
+
 // Expected lines (in order, or in name order when `sorted`) against what happened; empty when they agree.
 std::string Differences(const char* what, Lines expected, Lines seen, bool sorted)
 {
@@ -140,7 +155,7 @@ void RunRow(const Row& row)
     ASSERT_TRUE(machine::Apply("D:\\DeviceControl", "folder", L"") && machine::Apply("C:\\Suite", "folder", L"") &&
                 CopyFileW(kProgram.c_str(), program.c_str(), FALSE));
     CreateDirectoryW(L"C:\\Program Files (x86)", nullptr);  // a trap on 32-bit Windows for a program that trusts it
-    std::vector<std::wstring> variables;
+    std::vector<std::wstring> variables, links;
     std::vector<HANDLE> held;
     std::wstring folder = L"C:\\";
     bool ends = false;  // an ended process can still be listed for a moment after the program has gone
@@ -161,6 +176,11 @@ void RunRow(const Row& row)
                 all.OffsetHigh = 1u << 30,
                 kind == "held" || LockFileEx(held.back(), 0, 0, 0, 1u << 30, &all) ||
                     (ADD_FAILURE() << "cannot lock " << name, false);
+        else if (kind == "link")  // a second name for the file `value`
+            EXPECT_TRUE(CreateHardLinkW(rest.c_str(), machine::Widen(value).c_str(), nullptr)) << name;
+        else if (kind == "symlink")
+            machine::RemoveTree(rest), links.push_back(rest),
+                SymbolicLink(rest, machine::Widen(value)) || (ADD_FAILURE() << "cannot link " << name, false);
         else if (kind == "running")
             for (int i = 0; i < std::stoi(value); ++i, ends = true)
                 EXPECT_NE(StartLingering(L"C:\\instelix-running\\" + std::to_wstring(i) + L"\\" + rest), 0u);
@@ -194,6 +214,8 @@ void RunRow(const Row& row)
         Sleep(100), changed = changes();
     report += changed + Differences("journal", row.ran, JournalLines(keys ? row.ran.size() : 0), false);
     EXPECT_EQ(report + Differences("log", row.log, LogEntries(), false), "") << row.name;
+    for (const std::wstring& link : links)
+        EXPECT_TRUE(SymbolicLink(link)) << "removing the link";
 }
 
 struct RowTest : testing::Test
