@@ -1,7 +1,5 @@
 #include "support/log.h"
 
-#include <shlwapi.h>
-
 #include "support/files.h"
 #include "support/text.h"
 #include "support/unique.h"
@@ -94,7 +92,7 @@ bool IsTheLog(HANDLE file)
 {
     wchar_t path[kPathChars];
     const DWORD chars = GetFinalPathNameByHandleW(file, path, kPathChars, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    return IsPlainSingleFile(file) && chars < kPathChars &&
+    return IsPlainSingleFile(file) && chars > 0 && chars < kPathChars &&
            CompareStringOrdinal(path, -1, kLogFinalPath, -1, TRUE) == CSTR_EQUAL;
 }
 
