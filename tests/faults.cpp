@@ -94,44 +94,33 @@ TEST(Faults, KeysWithoutAccess)
 }
 
 // Four writers and the program race for the log while a viewer follows it: every line arrives once, in its
-// writer's order, and what was written never changes. Then the folder is taken away in the middle of a burst.
+// writer's order, and what was written never changes.
 TEST(Faults, RacingWriters)
 {
-    for (const bool removeFolder : {false, true})
+    ASSERT_TRUE(machine::Apply("D:\\DeviceControl", "folder", L""));
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"InstelixGo"),
+           ready = CreateSemaphoreW(nullptr, 0, 9, L"InstelixGo-ready");
+    std::vector<HANDLE> writers;
+    for (const wchar_t* name : {L"A", L"B", L"C", L"D"})
+        writers.push_back(Start(L"\"" + Fixture("standin.exe") + L"\" --log wait:InstelixGo burst:" + name + L":150"));
+    for (size_t started = 0; started < writers.size(); ++started)  // each is ready once it has opened the event
+        ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0);
+    SetEvent(go);
+    for (std::string seen, bytes; WaitForMultipleObjects(4, writers.data(), TRUE, 0) == WAIT_TIMEOUT; seen = bytes)
     {
-        machine::RemoveTree(L"D:\\DeviceControl.gone");
-        ASSERT_TRUE(machine::Apply("D:\\DeviceControl", "folder", L""));
-        HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"InstelixGo"),
-               ready = CreateSemaphoreW(nullptr, 0, 9, L"InstelixGo-ready");
-        std::vector<HANDLE> writers;
-        for (const wchar_t* name : {L"A", L"B", L"C", L"D"})
-            writers.push_back(
-                Start(L"\"" + Fixture("standin.exe") + L"\" --log wait:InstelixGo burst:" + name + L":150"));
-        for (size_t started = 0; started < writers.size(); ++started)  // each is ready once it has opened the event
-            ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0);
-        SetEvent(go);
-        std::string seen;
-        bool moved = false;
-        while (WaitForMultipleObjects(4, writers.data(), TRUE, 0) == WAIT_TIMEOUT)
-        {
-            const std::string bytes = machine::ReadBytes(kLogFile);
-            EXPECT_TRUE(moved || bytes.compare(0, seen.size(), seen) == 0) << "text already written changed";
-            seen = bytes;
-            moved = moved || (removeFolder && bytes.size() > 8000 &&
-                              MoveFileExW(L"D:\\DeviceControl", L"D:\\DeviceControl.gone", 0));
-            EXPECT_EQ(removeFolder ? 0 : RunLine(L"\"" + kProgram + L"\" /POP"), 0u);
-        }
-        std::map<char, int> next;
-        for (const std::string& entry : LogEntries(removeFolder ? L"D:\\DeviceControl.gone\\em9.Log" : kLogFile, false))
-            if (entry.rfind("error| ", 0) == 0)
-                EXPECT_EQ(entry, "error| " + std::string(1, entry[7]) + " line:" + std::to_string(next[entry[7]]++));
-            else
-                EXPECT_TRUE(Matches("Debug|g_UnloadWordDropCtl  CreateProcess failed *", entry.c_str())) << entry;
-        EXPECT_TRUE(removeFolder ? moved && next.size() == 4
-                                 : next == (std::map<char, int>{{'A', 150}, {'B', 150}, {'C', 150}, {'D', 150}}));
-        std::for_each(writers.begin(), writers.end(), CloseHandle);
-        CloseHandle(go), CloseHandle(ready);
+        bytes = machine::ReadBytes(kLogFile);
+        EXPECT_EQ(bytes.compare(0, seen.size(), seen), 0) << "text already written changed";
+        EXPECT_EQ(RunLine(L"\"" + kProgram + L"\" /POP"), 0u);
     }
+    std::map<char, int> next;
+    for (const std::string& entry : LogEntries(kLogFile, false))
+        if (entry.rfind("error| ", 0) == 0)
+            EXPECT_EQ(entry, "error| " + std::string(1, entry[7]) + " line:" + std::to_string(next[entry[7]]++));
+        else
+            EXPECT_TRUE(Matches("Debug|g_UnloadWordDropCtl  CreateProcess failed *", entry.c_str())) << entry;
+    EXPECT_EQ(next, (std::map<char, int>{{'A', 150}, {'B', 150}, {'C', 150}, {'D', 150}}));
+    std::for_each(writers.begin(), writers.end(), CloseHandle);
+    CloseHandle(go), CloseHandle(ready);
 }
 
 // A version.dll planted beside a program is not the one that reads versions for it.
