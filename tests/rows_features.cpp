@@ -127,6 +127,7 @@ const bool kReading = RegisterRows("Reading", {
 });
 
 const Entries kQmxOnly = Libraries("absent"), kNoLibraries = Libraries("absent", "absent");
+const Entries kVictim = kQmxOnly + Entries{{"C:\\Suite\\victim.cfg", "text: [Other]\r\n"}};
 const std::string kSection = "[ConfigParam]|First=a|InitWait=", kRest = "|Last=z|[Other]|Key=Value|";
 const bool kUsage = RegisterRows("Usage", {
     {"each mode word sets its mode", Both, kQmxOnly, "/qmxmv -qmxmu /QMXNOR -QMXPH", 0, {Profile("2")},
@@ -150,8 +151,10 @@ const bool kUsage = RegisterRows("Usage", {
      "[ConfigParam]\r\nFirst=a\r\nInitWait=3\r\nLast=z\r\n[Other]\r\nKey=Value\r\n"}}, "/qmxnor", 0,
      {"~ " + kProfile + ": text: [Window]|InitWait=7|" + kSection + "3" + kRest + " -> text: [Window]|InitWait=7|" +
       kSection + "0" + kRest}, Qmx("0")},
-    {"a linked profile is not written", Both, kQmxOnly + Entries{{"C:\\Suite\\victim.cfg", "text: [Other]\r\n"},
-     {"link " + kProfile, "C:\\Suite\\victim.cfg"}}, "/qmxph", 0, {}, Qmx("2")},
+    {"a hard-linked profile is not written", Both, kVictim + Entries{{"link " + kProfile, "C:\\Suite\\victim.cfg"}},
+     "/qmxph", 0, {}, Qmx("2")},
+    {"a symbolic link as profile is not written", Both, kVictim + Entries{{"symlink " + kProfile,
+     "C:\\Suite\\victim.cfg"}}, "/qmxph", 0, {}, Qmx("2")},
     {"wait pauses ten seconds after the shell", Win64, kQmxOnly, "/QMXWAITMU", 0, {Profile("3")}, Qmx("3")},
 });
 

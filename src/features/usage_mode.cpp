@@ -95,8 +95,8 @@ bool ComposeProfilePath(const wchar_t* folder, wchar_t* path)
 namespace
 {
 // Every user may create files in the common application-data folder: a profile there that is a link (a hard link,
-// or a symbolic link or junction at its name) would let whoever planted it choose which file an elevated run
-// writes. Only an absent profile or a plain file under one name is written.
+// or a symbolic link or junction on its way) would let whoever planted it choose which file an elevated run writes.
+// Only an absent profile, or a plain file under one name that is the profile itself, is written.
 bool ProfileMayBeWritten(const wchar_t* path)
 {
     const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -104,7 +104,7 @@ bool ProfileMayBeWritten(const wchar_t* path)
                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
-    return IsPlainSingleFile(file.get());
+    return IsPlainSingleFile(file.get()) && IsFileAt(file.get(), path);
 }
 }  // namespace
 

@@ -77,6 +77,15 @@ bool IsPlainSingleFile(HANDLE file)
            info.nNumberOfLinks == 1;
 }
 
+bool IsFileAt(HANDLE file, const wchar_t* path)
+{
+    wchar_t resolved[MAX_PATH + 4];  // "\\?\" and the path
+    const DWORD chars =
+        GetFinalPathNameByHandleW(file, resolved, ARRAYSIZE(resolved), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return chars > 4 && chars < ARRAYSIZE(resolved) && wcsncmp(resolved, L"\\\\?\\", 4) == 0 &&
+           CompareStringOrdinal(resolved + 4, -1, path, -1, TRUE) == CSTR_EQUAL;
+}
+
 bool Is64BitWindows()
 {
     UniqueModule kernel(LoadLibraryW(L"Kernel32.DLL"));

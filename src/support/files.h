@@ -27,6 +27,10 @@ bool MyMoveFile(const wchar_t* source, const wchar_t* target);
 // a file that whoever planted the link chose.
 bool IsPlainSingleFile(HANDLE file);
 
+// True when `file`, with every link on its way resolved, is the file at `path` (a full path with a drive letter;
+// letter case aside).
+bool IsFileAt(HANDLE file, const wchar_t* path);
+
 // True on 64-bit Windows (this 32-bit process runs under WOW64).
 bool Is64BitWindows();
 

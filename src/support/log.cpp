@@ -8,7 +8,6 @@ namespace
 {
 const wchar_t kLogFolder[] = L"D:\\DeviceControl";
 const wchar_t kLogFile[] = L"D:\\DeviceControl\\em9.Log";
-const wchar_t kLogFinalPath[] = L"\\\\?\\D:\\DeviceControl\\em9.Log";  // as the system names an opened file
 
 constexpr size_t kMessageChars = 512;
 constexpr size_t kEntryChars = 576;
@@ -90,10 +89,7 @@ HANDLE OpenLogFile(bool* created)
 // the file must be plain, under one name, and be the log itself once every link on the way is resolved.
 bool IsTheLog(HANDLE file)
 {
-    wchar_t path[kPathChars];
-    const DWORD chars = GetFinalPathNameByHandleW(file, path, kPathChars, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    return IsPlainSingleFile(file) && chars > 0 && chars < kPathChars &&
-           CompareStringOrdinal(path, -1, kLogFinalPath, -1, TRUE) == CSTR_EQUAL;
+    return IsPlainSingleFile(file) && IsFileAt(file, kLogFile);
 }
 
 void LogEntry(EntryKind& kind, const wchar_t* format, va_list args)
