@@ -1,11 +1,12 @@
 #pragma once
 // A case is a row: the machine; what is arranged, as entries in the notation of machine_state.h plus "env NAME",
-// "held PATH" (open for reading), "locked PATH" (open and locked whole), "cwd" and "running IMAGE" (that many
-// stand-ins running under that name); the command line after the program's quoted path ("!" first: the whole
-// line); and what must follow: the exit code, the machine's changes (any order), the journal of programs started,
-// library calls and keys pressed (in order), and the log's entries ("error| message"). Texts may hold {PF} (this
-// machine's Program Files), {PFO} (the other one), {ARCH} (x64 or x86), {64} and {32} (a view's label, empty on
-// 32-bit Windows) and {FIX} (the stand-ins' folder); "*" in an expected line stands for any text.
+// "held PATH" (open for reading), "locked PATH" (open and locked far past its end), "link PATH" and "symlink PATH"
+// (a hard or symbolic link to the file or folder the value names), "cwd" and "running IMAGE" (that many stand-ins
+// running under that name); the command line after the program's quoted path ("!" first: the whole line); and what
+// must follow: the exit code, the machine's changes (any order), the journal of programs started, library calls and
+// keys pressed (in order), and the log's entries ("error| message"). Texts may hold {PF} (this machine's Program
+// Files), {PFO} (the other one), {ARCH} (x64 or x86), {64} and {32} (a view's label, empty on 32-bit Windows) and
+// {FIX} (the stand-ins' folder); "*" in an expected line stands for any text.
 #include <gtest/gtest.h>
 
 #include "machine_state.h"
