@@ -39,6 +39,19 @@ struct ModeWord
 
 // Searched in this order: the first word present decides, wherever it stands.
 const ModeWord kModeWords[] = {{L"mv", 1}, {L"mu", 3}, {L"nor", 0}, {L"ph", 2}};
+
+// Every user may create files in the common application-data folder: a profile there that is a link (a hard link,
+// or a symbolic link or junction on its way) would let whoever planted it choose which file an elevated run writes.
+// Only an absent profile, or a plain file under one name that is the profile itself, is written.
+bool ProfileMayBeWritten(const wchar_t* path)
+{
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    UniqueFile file(CreateFileW(path, FILE_READ_ATTRIBUTES, sharing, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    return IsPlainFileAt(file.get(), path);
+}
 }  // namespace
 
 UsageModeRequest ParseUsageModeArgument(const wchar_t* argument)
@@ -91,22 +104,6 @@ bool ComposeProfilePath(const wchar_t* folder, wchar_t* path)
         return false;
     return CopyText(path, kPathChars, folder) && AppendText(path, kPathChars, kProfileName);
 }
-
-namespace
-{
-// Every user may create files in the common application-data folder: a profile there that is a link (a hard link,
-// or a symbolic link or junction on its way) would let whoever planted it choose which file an elevated run writes.
-// Only an absent profile, or a plain file under one name that is the profile itself, is written.
-bool ProfileMayBeWritten(const wchar_t* path)
-{
-    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    UniqueFile file(CreateFileW(path, FILE_READ_ATTRIBUTES, sharing, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file)
-        return GetLastError() == ERROR_FILE_NOT_FOUND;
-    return IsPlainSingleFile(file.get()) && IsFileAt(file.get(), path);
-}
-}  // namespace
 
 void ApplyUsageMode(const UsageModeLibrary& library, int mode)
 {

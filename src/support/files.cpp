@@ -69,16 +69,12 @@ bool MyMoveFile(const wchar_t* source, const wchar_t* target)
     return true;
 }
 
-bool IsPlainSingleFile(HANDLE file)
+bool IsPlainFileAt(HANDLE file, const wchar_t* path)
 {
     BY_HANDLE_FILE_INFORMATION info;
     const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-    return GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & notPlain) == 0 &&
-           info.nNumberOfLinks == 1;
-}
-
-bool IsFileAt(HANDLE file, const wchar_t* path)
-{
+    if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & notPlain) != 0 || info.nNumberOfLinks != 1)
+        return false;
     wchar_t resolved[MAX_PATH + 4];  // "\\?\" and the path
     const DWORD chars =
         GetFinalPathNameByHandleW(file, resolved, ARRAYSIZE(resolved), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);

@@ -22,14 +22,10 @@ bool IsVersionOlder(const FileVersion& a, const FileVersion& b);
 // failed move's last-error code is then still current.
 bool MyMoveFile(const wchar_t* source, const wchar_t* target);
 
-// True when `file` is a plain file under one name only: not a folder, not a reparse point (a symbolic link or
-// junction opened as such), and without a second hard link. An elevated write through anything else could land in
-// a file that whoever planted the link chose.
-bool IsPlainSingleFile(HANDLE file);
-
-// True when `file`, with every link on its way resolved, is the file at `path` (a full path with a drive letter;
-// letter case aside).
-bool IsFileAt(HANDLE file, const wchar_t* path);
+// True when `file` is a plain file under one name only (not a folder, not a reparse point opened as such, without a
+// second hard link) and, with every link on its way resolved, is the file at `path` (a full path with a drive letter;
+// letter case aside). An elevated write through anything else could land in a file that whoever planted a link chose.
+bool IsPlainFileAt(HANDLE file, const wchar_t* path);
 
 // True on 64-bit Windows (this 32-bit process runs under WOW64).
 bool Is64BitWindows();

@@ -85,13 +85,6 @@ HANDLE OpenLogFile(bool* created)
     return INVALID_HANDLE_VALUE;
 }
 
-// The handle, not the path, is checked, so that a link planted after the folder test cannot redirect the line:
-// the file must be plain, under one name, and be the log itself once every link on the way is resolved.
-bool IsTheLog(HANDLE file)
-{
-    return IsPlainSingleFile(file) && IsFileAt(file, kLogFile);
-}
-
 void LogEntry(EntryKind& kind, const wchar_t* format, va_list args)
 {
     if (!LogFolderPresent())
@@ -117,7 +110,8 @@ void WriteLogLine(const wchar_t* entry)
     UniqueFile file(OpenLogFile(&created));
     if (!file)
         return;
-    if (!IsTheLog(file.get()))
+    // The handle, not the path, is checked, so that a link planted after the folder test cannot redirect the line.
+    if (!IsPlainFileAt(file.get(), kLogFile))
     {
         // Not ours to write: a file this open created is removed again, and logging ends as for a missing folder.
         FILE_DISPOSITION_INFO remove = {TRUE};
