@@ -140,3 +140,40 @@ TEST(Faults, PlantedVersionDll)
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\versionprobe.exe");
     EXPECT_EQ(JournalLines(), (Lines{"version.dll\tload", "version\t1.2.3.4"}));
 }
+
+// The watch seeds the wanted state from the system, applies nothing at its start, and after every change of any
+// value under the settings key presses the hotkey when the system differs from the wanted state.
+TEST(Rotation, WatchAppliesEveryChange)
+{
+    machine::Reset();
+    auto set = [](const std::string& name, const char* value) {
+        ASSERT_TRUE(machine::Apply(Expand(name), value, L""));
+    };
+    const std::string kEnable = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AutoRotation{64}: Enable";
+    const std::string wanted = Expand(kSettingsKey + "{64}: AutoRatation"), sub = kSettingsKey + "\\Sub{64}: Other";
+    set(kSettingsKey + "{64}", "key");
+    HANDLE watch = Start(L"\"" + kProgram + L"\" /rotationreg");
+    Sleep(1000);
+    EXPECT_EQ(machine::TakeSnapshot().count(wanted), 0u) << "seeded from nothing";  // neither state can be read
+    TerminateProcess(watch, 0xDEAD), CloseHandle(watch);
+    set(kEnable, "REG_DWORD 1");
+    ClearJournal();
+    watch = Start(L"\"" + kProgram + L"\" /rotationreg");
+    for (int waited = 0; waited < 5000 && machine::TakeSnapshot()[wanted].empty(); waited += 50)
+        Sleep(50);
+    EXPECT_EQ(machine::TakeSnapshot()[wanted], "REG_DWORD 1");
+    // The hotkey is pressed when the wanted state differs from the system's, after a change of any value below.
+    for (const auto& step : {std::make_pair(kSettingsKey + "{64}: AutoRatation", "REG_DWORD 0"),
+                             {kEnable, "REG_DWORD 0"},
+                             {sub, "REG_DWORD 6"},
+                             {kEnable, "REG_DWORD 1"},
+                             {sub, "REG_DWORD 7"},
+                             {kSettingsKey + "{64}: AutoRatation", "REG_DWORD 2"}})
+        set(step.first, step.second), Sleep(300);
+    Lines hotkey3;
+    for (int i = 0; i < 3; ++i)
+        hotkey3.insert(hotkey3.end(), {"keys\t91 16", "keys\t79 16", "keys\t79 144", "keys\t91 144"});
+    EXPECT_EQ(JournalLines(12), hotkey3);
+    EXPECT_EQ(WaitForSingleObject(watch, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the watch ended";
+    TerminateProcess(watch, 0xDEAD), CloseHandle(watch);
+}

@@ -1,21 +1,37 @@
 #include "harness/rows.h"
 
 #include <algorithm>
+#include <map>
 #include <regex>
+
+template <class T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b)
+{
+    return a.insert(a.end(), b.begin(), b.end()), a;
+}
 
 static const std::wstring kJournal = L"C:\\instelix-journal.txt";
 static bool canListModules = false;
 
+std::string Replace(std::string text, const std::string& token, const std::string& by)
+{
+    for (size_t at = 0; (at = text.find(token, at)) != std::string::npos; at += by.size())
+        text.replace(at, token.size(), by);
+    return text;
+}
+
 std::string Expand(std::string text)
 {
     const bool win64 = machine::IsWin64();
-    const std::pair<std::string, std::string> tokens[] = {
-        {"{PF}", machine::ProgramFiles()},       {"{PFO}", machine::ProgramFiles(true)},
-        {"{ARCH}", win64 ? "x64" : "x86"},       {"{64}", win64 ? " [64-bit view]" : ""},
-        {"{32}", win64 ? " [32-bit view]" : ""}, {"{FIX}", machine::Narrow(Fixture(""))}};
+    const std::pair<std::string, std::string> tokens[] = {{"{PF}", machine::ProgramFiles()},
+                                                          {"{PFO}", machine::ProgramFiles(true)},
+                                                          {"{ARCH}", win64 ? "x64" : "x86"},
+                                                          {"{64}", win64 ? " [64-bit view]" : ""},
+                                                          {"{32}", win64 ? " [32-bit view]" : ""},
+                                                          {"{FIX}", machine::Narrow(Fixture(""))},
+                                                          {"{CRLF}", "\r\n"}};
     for (const auto& token : tokens)
-        for (size_t at; (at = text.find(token.first)) != std::string::npos;)
-            text.replace(at, token.first.size(), token.second);
+        text = Replace(text, token.first, token.second);
     return text;
 }
 
@@ -212,7 +228,10 @@ void RunRow(const Row& row)
     std::string changed = changes();
     for (int waited = 0; ends && !changed.empty() && waited < 3000; waited += 100)
         Sleep(100), changed = changes();
-    report += changed + Differences("journal", row.ran, JournalLines(keys ? row.ran.size() : 0), false);
+    Lines ran = JournalLines(keys ? row.ran.size() : 0);
+    for (std::string& line : ran)
+        line = Replace(line, "\t", ": ");
+    report += changed + Differences("journal", row.ran, ran, false);
     EXPECT_EQ(report + Differences("log", row.log, LogEntries(), false), "") << row.name;
     for (const std::wstring& link : links)
         EXPECT_TRUE(SymbolicLink(link)) << "removing the link";
@@ -238,7 +257,7 @@ extern "C" void(WINAPI* g_debugW)(LPCWSTR) __asm__("__imp__OutputDebugStringW@4"
 void(WINAPI* g_debugA)(LPCWSTR) = Ignore;
 void(WINAPI* g_debugW)(LPCWSTR) = Ignore;
 
-bool RegisterRows(const char* suite, const std::vector<Row>& rows)
+bool RegisterRows(const std::string& suite, const std::vector<Row>& rows)
 {
     for (const Row& row : rows)
     {
@@ -246,16 +265,68 @@ bool RegisterRows(const char* suite, const std::vector<Row>& rows)
         std::replace_if(
             name.begin(), name.end(), [](char c) { return !isalnum(static_cast<unsigned char>(c)); }, '_');
         if (row.machine == Both || (row.machine == Win64) == machine::IsWin64())
-            testing::RegisterTest(suite, name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
+            testing::RegisterTest(suite.c_str(), name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
                                   [row]() -> testing::Test* { return new RowTest(row); });
     }
     return true;
 }
 
+namespace
+{
+Lines Split(const std::string& text, const std::string& separator)
+{
+    Lines parts;
+    size_t start = 0;
+    for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + separator.size())
+        parts.push_back(text.substr(start, end - start));
+    return text.empty() ? parts : parts + Lines{text.substr(start)};
+}
+
+// Registers the rows of tests/rows.txt, each table as a suite.
+void RegisterTextRows()
+{
+    Lines lines;
+    std::map<std::string, std::string> defined;
+    std::string suite;
+    for (const std::string& line :
+         Split(machine::ReadBytes(machine::Widen("Z:" INSTELIX_SOURCE_DIR "/tests/rows.txt")), "\n"))
+        if (line[0] == ' ')
+            lines.back() += line.substr(line.find_first_not_of(' ') - 1);
+        else if (!line.empty() && line[0] != '#')
+            lines.push_back(line);
+    for (std::string line : lines)
+    {
+        for (const auto& [token, text] : defined)
+            line = Replace(line, token, text);
+        Lines fields = Split(line, " |");  // an empty field leaves " | |"
+        for (std::string& field : fields)
+            field.erase(0, field.rfind(' ', 0) == 0);
+        const size_t is = line.find(" = ");
+        if (line[0] == '[')
+            suite = line.substr(1, line.size() - 2);
+        else if (line[0] == '{')
+            defined[line.substr(0, is)] = line.substr(is + 3);
+        else
+        {
+            Entries arrange;
+            fields.resize(8);
+            for (const std::string& item : Split(fields[2], " ; "))
+                arrange.emplace_back(item.substr(0, item.find(" = ")),
+                                     item.find(" = ") == item.npos ? "" : item.substr(item.find(" = ") + 3));
+            const int machine = fields[1].rfind("64", 0) == 0 ? Win64 : fields[1].rfind("32", 0) == 0 ? Win32 : Both;
+            RegisterRows(suite,
+                         {{fields[0], machine, arrange, fields[3], std::stoul(fields[4]), Split(fields[5], " ; "),
+                           Split(fields[6], " ; "), Split(fields[7], " ; "), fields[1].find("modules") != line.npos}});
+        }
+    }
+}
+}  // namespace
+
 int main(int argc, char** argv)
 {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     testing::InitGoogleTest(&argc, argv);
+    RegisterTextRows();
     // A shell and a key recorder run throughout, as on a desktop, and end with this program; whether this machine
     // lets one process list another's modules (Wine under a user-mode emulator does not) is found out by trying.
     SetEnvironmentVariableW(L"INSTELIX_JOURNAL", kJournal.c_str());

@@ -1,12 +1,5 @@
 #pragma once
-// A case is a row: the machine; what is arranged, as entries in the notation of machine_state.h plus "env NAME",
-// "held PATH" (open for reading), "locked PATH" (open and locked far past its end), "link PATH" and "symlink PATH"
-// (a hard or symbolic link to the file or folder the value names), "cwd" and "running IMAGE" (that many stand-ins
-// running under that name); the command line after the program's quoted path ("!" first: the whole line); and what
-// must follow: the exit code, the machine's changes (any order), the journal of programs started, library calls and
-// keys pressed (in order), and the log's entries ("error| message"). Texts may hold {PF} (this machine's Program
-// Files), {PFO} (the other one), {ARCH} (x64 or x86), {64} and {32} (a view's label, empty on 32-bit Windows) and
-// {FIX} (the stand-ins' folder); "*" in an expected line stands for any text.
+// The runner of the cases: the rows of tests/rows.txt (its head describes them) and tables built here in C++.
 #include <gtest/gtest.h>
 
 #include "machine_state.h"
@@ -17,7 +10,7 @@ const int Both = 0, Win64 = 1, Win32 = 2;
 
 struct Row
 {
-    const char* name;
+    std::string name;
     int machine;
     Entries arrange;
     std::string command;
@@ -27,18 +20,10 @@ struct Row
 };
 
 // Registers one test per row meant for this machine; the suite's name is `suite`.
-bool RegisterRows(const char* suite, const std::vector<Row>& rows);
-
-template <class T>
-std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b)
-{
-    return a.insert(a.end(), b.begin(), b.end()), a;
-}
-
-std::string Expand(std::string text);
+bool RegisterRows(const std::string& suite, const std::vector<Row>& rows);
+std::string Expand(std::string text);           // the runner's tokens ({PF}, {64}, ...) in `text`
 std::wstring Fixture(const std::string& name);  // in the build's fixtures folder
 inline const std::wstring kProgram = Fixture("..\\Instelix.exe");
-inline const std::string kBin = "C:\\Program Files\\Tesmar\\Orvane Tuner\\bin", kSys = "C:\\Windows\\System32";
 inline const std::string kSettingsKey = "HKLM\\SOFTWARE\\Tesmar\\Tesmar Settings";
 inline const std::wstring kLogFile = L"D:\\DeviceControl\\em9.Log";
 // Starts `line` (with `program` as the program when given): its process handle, null when it cannot start. RunLine
