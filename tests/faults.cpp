@@ -1,5 +1,5 @@
-// Faults around the shared routines: registry values of odd types and sizes, keys without access, a log that is
-// missing, held, locked or raced, and a version.dll planted beside a program.
+// What a row cannot show: registry values of odd types and sizes, keys without access, writers racing the log, a
+// version.dll planted beside a program, and the rotation watch over time.
 #include "harness/rows.h"
 
 #include <sddl.h>
@@ -10,22 +10,6 @@
 
 namespace
 {
-// Logging is on while the folder exists, and the first entry that misses it turns logging off for the run; a
-// message is cut to 511 units. A reader holding the log, even with a lock, never stalls the program.
-const std::string kLog = machine::Narrow(kLogFile), kSteps = "!\"{FIX}standin.exe\" --log ";
-// clang-format off
-const bool kGate = RegisterRows("Log", {
-    {"no folder", Win64, {{"D:\\DeviceControl", "absent"}}, kSteps + "error:a folder error:b", 0},
-    {"a file for a folder", Win64, {{"D:\\DeviceControl", "text: a file"}}, kSteps + "error:a", 0},
-    {"a folder gone once stays off", Win64, {}, kSteps + "error:a nofolder error:b folder error:c", 0},
-    {"long entries are cut", Win64, {}, kSteps + "debug:Größe long:511 long:2000", 0, {}, {},
-     {"Debug| Größe", "error|" + std::string(511, 'x'), "error|" + std::string(511, 'x')}},
-    {"a reader that shares no writing", Win64, {{kLog, "text: "}, {"held " + kLog, ""}}, kSteps + "error:a", 0},
-    {"a reader with a lock", Win64, {{kLog, "text: "}, {"locked " + kLog, ""}}, kSteps + "error:a", 0, {}, {},
-     {"error| a"}},
-});
-// clang-format on
-
 // Under SYSTEM\CurrentControlSet, so the string routines (default view) and the DWORD routines (64-bit view) meet.
 const wchar_t kKey[] = L"SYSTEM\\CurrentControlSet\\Services\\InstelixFaults";
 const std::string kValue = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\InstelixFaults: Value";
@@ -138,7 +122,7 @@ TEST(Faults, PlantedVersionDll)
     EXPECT_EQ(RunLine(L"\"" + probe + L"\" -plainload"), 0u);  // an ordinary load takes the planted copy
     EXPECT_EQ(RunLine(L"\"" + probe + L"\" C:\\Suite\\plant\\versioned.exe"), 0u);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\versionprobe.exe");
-    EXPECT_EQ(JournalLines(), (Lines{"version.dll\tload", "version\t1.2.3.4"}));
+    EXPECT_EQ(JournalLines(), (Lines{"version.dll: load", "version: 1.2.3.4"}));
 }
 
 // The watch seeds the wanted state from the system, applies nothing at its start, and after every change of any
@@ -172,7 +156,7 @@ TEST(Rotation, WatchAppliesEveryChange)
         set(step.first, step.second), Sleep(300);
     Lines hotkey3;
     for (int i = 0; i < 3; ++i)
-        hotkey3.insert(hotkey3.end(), {"keys\t91 16", "keys\t79 16", "keys\t79 144", "keys\t91 144"});
+        hotkey3.insert(hotkey3.end(), {"keys: 91 16", "keys: 79 16", "keys: 79 144", "keys: 91 144"});
     EXPECT_EQ(JournalLines(12), hotkey3);
     EXPECT_EQ(WaitForSingleObject(watch, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the watch ended";
     TerminateProcess(watch, 0xDEAD), CloseHandle(watch);

@@ -4,12 +4,6 @@
 #include <map>
 #include <regex>
 
-template <class T>
-std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b)
-{
-    return a.insert(a.end(), b.begin(), b.end()), a;
-}
-
 static const std::wstring kJournal = L"C:\\instelix-journal.txt";
 static bool canListModules = false;
 
@@ -20,18 +14,28 @@ std::string Replace(std::string text, const std::string& token, const std::strin
     return text;
 }
 
+Lines Split(const std::string& text, const std::string& separator)
+{
+    Lines parts;
+    size_t start = 0;
+    for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + separator.size())
+        parts.push_back(text.substr(start, end - start));
+    if (start < text.size())  // a separator at the end leaves no empty part
+        parts.push_back(text.substr(start));
+    return parts;
+}
+
 std::string Expand(std::string text)
 {
     const bool win64 = machine::IsWin64();
-    const std::pair<std::string, std::string> tokens[] = {{"{PF}", machine::ProgramFiles()},
-                                                          {"{PFO}", machine::ProgramFiles(true)},
-                                                          {"{ARCH}", win64 ? "x64" : "x86"},
-                                                          {"{64}", win64 ? " [64-bit view]" : ""},
-                                                          {"{32}", win64 ? " [32-bit view]" : ""},
-                                                          {"{FIX}", machine::Narrow(Fixture(""))},
-                                                          {"{CRLF}", "\r\n"}};
-    for (const auto& token : tokens)
-        text = Replace(text, token.first, token.second);
+    for (const auto& [token, by] : std::map<std::string, std::string>{{"{PF}", machine::ProgramFiles()},
+                                                                      {"{PFO}", machine::ProgramFiles(true)},
+                                                                      {"{ARCH}", win64 ? "x64" : "x86"},
+                                                                      {"{64}", win64 ? " [64-bit view]" : ""},
+                                                                      {"{32}", win64 ? " [32-bit view]" : ""},
+                                                                      {"{FIX}", machine::Narrow(Fixture(""))},
+                                                                      {"{CRLF}", "\r\n"}})
+        text = Replace(text, token, by);
     return text;
 }
 
@@ -67,15 +71,11 @@ DWORD RunLine(const std::wstring& line, const std::wstring& program)
 
 Lines JournalLines(size_t atLeast)
 {
-    for (int waited = 0;; waited += 50, Sleep(50))
-    {
-        Lines lines;
-        const std::string text = machine::ReadBytes(kJournal);
-        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-            lines.push_back(text.substr(start, end - start));
-        if (lines.size() >= atLeast || waited >= 5000)
-            return lines;
-    }
+    auto read = [] { return Split(Replace(machine::ReadBytes(kJournal), "\t", ": "), "\n"); };
+    Lines lines = read();
+    for (int waited = 0; lines.size() < atLeast && waited < 5000; waited += 50)
+        Sleep(50), lines = read();
+    return lines;
 }
 
 void ClearJournal()
@@ -143,27 +143,28 @@ bool SymbolicLink(const std::wstring& link, const std::wstring& target = L"")
     return (GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES) == target.empty();
 }
 
-// Expected lines (in order, or in name order when `sorted`) against what happened; empty when they agree.
-std::string Differences(const char* what, Lines expected, Lines seen, bool sorted)
+// A row's expected lines (in order, or in name order when `sorted`) against what happened; empty when they agree.
+std::string Differences(const std::string& what, const std::string& field, Lines seen, bool sorted)
 {
+    Lines expected = Split(Expand(field), " ; ");
     auto byName = [](const std::string& a, const std::string& b) { return a.compare(2, a.npos, b, 2, b.npos) < 0; };
-    std::transform(expected.begin(), expected.end(), expected.begin(), Expand);
     if (sorted)
         std::sort(expected.begin(), expected.end(), byName), std::sort(seen.begin(), seen.end(), byName);
     bool same = expected.size() == seen.size();
     for (size_t i = 0; same && i < expected.size(); ++i)
         same = Matches(expected[i].c_str(), seen[i].c_str());
-    std::string report = same ? "" : std::string("\n  ") + what + " expected:";
-    for (const std::string& line : same ? Lines() : expected + Lines{std::string("  ") + what + " seen:"} + seen)
-        report += "\n    " + line;
+    std::string report = same ? "" : "\n  " + what + " expected:";
+    for (size_t i = 0; !same && i <= expected.size() + seen.size(); ++i)
+        report += i == expected.size() ? "\n  " + what + " seen:"
+                                       : "\n    " + (i < expected.size() ? expected[i] : seen[i - expected.size() - 1]);
     return report;
 }
 
-// Arranges the machine as the row says (after a reset to a machine without the suite, the log folder present),
-// runs the program from C:\Suite, and reports every difference at once.
-void RunRow(const Row& row)
+// Arranges the machine as the row's fields say (after a reset to a machine without the suite, the log folder
+// present), runs the program from C:\Suite, and reports every difference at once.
+void RunRow(const Lines& row)
 {
-    if (row.needsModules && !canListModules)
+    if (row[1].find("modules") != std::string::npos && !canListModules)
         GTEST_SKIP() << "this machine cannot list another process's modules";
     machine::Reset();
     machine::RemoveTree(L"C:\\instelix-running");  // so that a stand-in takes the letter case its row gives
@@ -175,10 +176,11 @@ void RunRow(const Row& row)
     std::vector<HANDLE> held;
     std::wstring folder = L"C:\\";
     bool ends = false;  // an ended process can still be listed for a moment after the program has gone
-    for (const auto& entry : row.arrange)
+    for (const std::string& item : Split(Expand(row[2]), " ; "))
     {
-        const std::string name = Expand(entry.first), kind = name.substr(0, name.find(' ')),
-                          value = Expand(entry.second);
+        const size_t is = item.find(" = ");
+        const std::string name = item.substr(0, is), kind = name.substr(0, name.find(' ')),
+                          value = is == item.npos ? "" : item.substr(is + 3);
         const std::wstring rest = machine::Widen(name.substr(name.find(' ') + 1));
         wchar_t expanded[8192];
         ExpandEnvironmentStringsW(machine::Widen(value).c_str(), expanded, ARRAYSIZE(expanded));
@@ -187,8 +189,8 @@ void RunRow(const Row& row)
             variables.push_back(rest), SetEnvironmentVariableW(rest.c_str(), expanded);
         else if (kind == "held" || kind == "locked")  // a reader that shares writing and locks all past 2^62
             held.push_back(CreateFileW(rest.c_str(), GENERIC_READ,
-                                       FILE_SHARE_READ | (kind == "locked") * FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       0, nullptr)),
+                                       FILE_SHARE_READ | (kind == "locked") * FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0,
+                                       nullptr)),
                 all.OffsetHigh = 1u << 30,
                 kind == "held" || LockFileEx(held.back(), 0, 0, 0, 1u << 30, &all) ||
                     (ADD_FAILURE() << "cannot lock " << name, false);
@@ -211,7 +213,7 @@ void RunRow(const Row& row)
     GetCurrentDirectoryW(MAX_PATH, saved);
     SetCurrentDirectoryW(folder.c_str());
     // "!" with a quoted first element names another program; without one the line has no program path.
-    const std::wstring command = machine::Widen(Expand(row.command));
+    const std::wstring command = machine::Widen(Expand(row[3]));
     const DWORD exitCode = command[0] != L'!' ? RunLine(L"\"" + program + L"\" " + command)
                                               : RunLine(command.substr(1), command[1] == L'"' ? L"" : program);
     SetCurrentDirectoryW(saved);
@@ -219,71 +221,30 @@ void RunRow(const Row& row)
         SetEnvironmentVariableW(variable.c_str(), nullptr);
     std::for_each(held.begin(), held.end(), CloseHandle);
     // Injected keys reach the recorder after the program has gone, and so can a watch's.
-    const bool keys = std::any_of(row.ran.begin(), row.ran.end(), [](const std::string& l) { return l[0] == 'k'; });
-    Sleep(!keys && row.command.find("rotation") != std::string::npos ? 300 : 0);
-    std::string report = exitCode == row.exitCode ? "" : "\n  exit code " + std::to_string(exitCode);
+    const size_t keys = row[6].find("keys: ") != std::string::npos ? Split(row[6], " ; ").size() : 0;
+    Sleep(keys == 0 && row[3].find("rotation") != std::string::npos ? 300 : 0);
+    std::string report = exitCode == std::stoul(row[4]) ? "" : "\n  exit code " + std::to_string(exitCode);
     auto changes = [&] {
-        return Differences("changes", row.changes, machine::CompareSnapshots(before, machine::TakeSnapshot()), true);
+        return Differences("changes", row[5], machine::CompareSnapshots(before, machine::TakeSnapshot()), true);
     };
     std::string changed = changes();
     for (int waited = 0; ends && !changed.empty() && waited < 3000; waited += 100)
         Sleep(100), changed = changes();
-    Lines ran = JournalLines(keys ? row.ran.size() : 0);
-    for (std::string& line : ran)
-        line = Replace(line, "\t", ": ");
-    report += changed + Differences("journal", row.ran, ran, false);
-    EXPECT_EQ(report + Differences("log", row.log, LogEntries(), false), "") << row.name;
+    report += changed + Differences("journal", row[6], JournalLines(keys), false);
+    EXPECT_EQ(report + Differences("log", row[7], LogEntries(), false), "") << row[0];
     for (const std::wstring& link : links)
         EXPECT_TRUE(SymbolicLink(link)) << "removing the link";
 }
 
 struct RowTest : testing::Test
 {
-    explicit RowTest(const Row& row) : row(row) {}
+    explicit RowTest(const Lines& row) : row(row) {}
     void TestBody() override { RunRow(row); }
-    Row row;
+    Lines row;
 };
 
-// Wine raises an exception for every OutputDebugString call; under a user-mode emulator dispatching one in a
-// process with a vectored handler (the thread runtime installs one) corrupts the thread, so the test program's
-// imports go to a no-op. Instelix itself has no such handler.
-void WINAPI Ignore(LPCWSTR)
-{
-}
-}  // namespace
-
-extern "C" void(WINAPI* g_debugA)(LPCWSTR) __asm__("__imp__OutputDebugStringA@4");
-extern "C" void(WINAPI* g_debugW)(LPCWSTR) __asm__("__imp__OutputDebugStringW@4");
-void(WINAPI* g_debugA)(LPCWSTR) = Ignore;
-void(WINAPI* g_debugW)(LPCWSTR) = Ignore;
-
-bool RegisterRows(const std::string& suite, const std::vector<Row>& rows)
-{
-    for (const Row& row : rows)
-    {
-        std::string name = row.name;
-        std::replace_if(
-            name.begin(), name.end(), [](char c) { return !isalnum(static_cast<unsigned char>(c)); }, '_');
-        if (row.machine == Both || (row.machine == Win64) == machine::IsWin64())
-            testing::RegisterTest(suite.c_str(), name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
-                                  [row]() -> testing::Test* { return new RowTest(row); });
-    }
-    return true;
-}
-
-namespace
-{
-Lines Split(const std::string& text, const std::string& separator)
-{
-    Lines parts;
-    size_t start = 0;
-    for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + separator.size())
-        parts.push_back(text.substr(start, end - start));
-    return text.empty() ? parts : parts + Lines{text.substr(start)};
-}
-
-// Registers the rows of tests/rows.txt, each table as a suite.
-void RegisterTextRows()
+// Registers a test for each row of tests/rows.txt meant for this machine, each table as a suite.
+void RegisterRows()
 {
     Lines lines;
     std::map<std::string, std::string> defined;
@@ -298,35 +259,40 @@ void RegisterTextRows()
     {
         for (const auto& [token, text] : defined)
             line = Replace(line, token, text);
-        Lines fields = Split(line, " |");  // an empty field leaves " | |"
-        for (std::string& field : fields)
+        Lines row = Split(line, " |");  // an empty field leaves " | |"
+        for (std::string& field : row)
             field.erase(0, field.rfind(' ', 0) == 0);
-        const size_t is = line.find(" = ");
+        std::string name = row[0];
+        std::replace_if(
+            name.begin(), name.end(), [](char c) { return !isalnum(static_cast<unsigned char>(c)); }, '_');
         if (line[0] == '[')
             suite = line.substr(1, line.size() - 2);
         else if (line[0] == '{')
-            defined[line.substr(0, is)] = line.substr(is + 3);
-        else
-        {
-            Entries arrange;
-            fields.resize(8);
-            for (const std::string& item : Split(fields[2], " ; "))
-                arrange.emplace_back(item.substr(0, item.find(" = ")),
-                                     item.find(" = ") == item.npos ? "" : item.substr(item.find(" = ") + 3));
-            const int machine = fields[1].rfind("64", 0) == 0 ? Win64 : fields[1].rfind("32", 0) == 0 ? Win32 : Both;
-            RegisterRows(suite,
-                         {{fields[0], machine, arrange, fields[3], std::stoul(fields[4]), Split(fields[5], " ; "),
-                           Split(fields[6], " ; "), Split(fields[7], " ; "), fields[1].find("modules") != line.npos}});
-        }
+            defined[line.substr(0, line.find(" = "))] = line.substr(line.find(" = ") + 3);
+        else if (row.resize(8), row[1].rfind(machine::IsWin64() ? "32" : "64", 0) != 0)
+            testing::RegisterTest(suite.c_str(), name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
+                                  [row]() -> testing::Test* { return new RowTest(row); });
     }
 }
+
+// Wine raises an exception for every OutputDebugString call; under a user-mode emulator dispatching one in a
+// process with a vectored handler (the thread runtime installs one) corrupts the thread, so the test program's
+// imports go to a no-op. Instelix itself has no such handler.
+void WINAPI Ignore(LPCWSTR)
+{
+}
 }  // namespace
+
+extern "C" void(WINAPI* g_debugA)(LPCWSTR) __asm__("__imp__OutputDebugStringA@4");
+extern "C" void(WINAPI* g_debugW)(LPCWSTR) __asm__("__imp__OutputDebugStringW@4");
+void(WINAPI* g_debugA)(LPCWSTR) = Ignore;
+void(WINAPI* g_debugW)(LPCWSTR) = Ignore;
 
 int main(int argc, char** argv)
 {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     testing::InitGoogleTest(&argc, argv);
-    RegisterTextRows();
+    RegisterRows();
     // A shell and a key recorder run throughout, as on a desktop, and end with this program; whether this machine
     // lets one process list another's modules (Wine under a user-mode emulator does not) is found out by trying.
     SetEnvironmentVariableW(L"INSTELIX_JOURNAL", kJournal.c_str());
