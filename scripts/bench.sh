@@ -98,9 +98,9 @@ bench_machine() {
     local drive_c=$prefix/drive_c
     export WINEPREFIX=$prefix
     # The machine's server and services start here, so that they run on the one CPU too.
-    "$root/tests/harness/prefix.sh" down "$prefix"
-    $pin "$root/tests/harness/prefix.sh" up "$prefix" "$arch" >/dev/null
-    trap '"$root/tests/harness/prefix.sh" down "$prefix"' EXIT
+    "$root/tools/sandbox/prefix.sh" down "$prefix"
+    $pin "$root/tools/sandbox/prefix.sh" up "$prefix" "$arch" >/dev/null
+    trap '"$root/tools/sandbox/prefix.sh" down "$prefix"' EXIT
     wine "$build/fixtures/sandbox.exe" install </dev/null >/dev/null 2>&1
     mkdir -p "$drive_c/Suite" "$drive_c/bench"
     cp "$build/Instelix.exe" "$build/bench/empty.exe" "$build/bench/empty_imports.exe" "$build/bench/logbench.exe" \
@@ -115,7 +115,7 @@ bench_machine() {
     $pin wine "$build/bench/benchrun.exe" 'C:\bench\plan.txt' 'C:\bench\results.txt' \
         '"C:\bench\shell\explorer.exe" --linger' </dev/null >/dev/null 2>&1 ||
         { echo "bench: benchrun failed on $arch" >&2; return 1; }
-    "$root/tests/harness/prefix.sh" down "$prefix"
+    "$root/tools/sandbox/prefix.sh" down "$prefix"
     trap - EXIT
     report "$arch" "$drive_c/bench/results.txt"
 }

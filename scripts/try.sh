@@ -31,9 +31,9 @@ log=$prefix.d/DeviceControl/em9.Log
 export WINEPREFIX=$prefix WINEDEBUG=-all
 win() { wine "$@" </dev/null >/dev/null 2>&1; }
 
-[ $fresh = 1 ] && { "$root/tests/harness/prefix.sh" down "$prefix"; rm -rf "$prefix" "$prefix.d"; }
-"$root/tests/harness/prefix.sh" up "$prefix" "$arch" >/dev/null
-trap '"$root/tests/harness/prefix.sh" down "$prefix"' EXIT
+[ $fresh = 1 ] && { "$root/tools/sandbox/prefix.sh" down "$prefix"; rm -rf "$prefix" "$prefix.d"; }
+"$root/tools/sandbox/prefix.sh" up "$prefix" "$arch" >/dev/null
+trap '"$root/tools/sandbox/prefix.sh" down "$prefix"' EXIT
 if [ ! -f "$prefix/.sandbox-installed" ]; then
     echo "Setting up the sandbox machine ($arch)..."
     win "$build/fixtures/sandbox.exe" install

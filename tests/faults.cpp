@@ -25,19 +25,15 @@ bool SetAccess(const wchar_t* sddl)
 }
 }  // namespace
 
-// A read gives the value whole (a DWORD of up to four bytes zero-extended, a text terminated) or fails and leaves
-// the caller's variable alone; a text that fits until expanded fails rather than arrive cut.
+// A read gives the value whole (a DWORD of up to four bytes zero-extended, a text terminated) or fails ("-") and
+// leaves the caller's variable alone; a text that fits until expanded fails rather than arrive cut.
 TEST(Faults, OddRegistryValues)
 {
     wchar_t folder[MAX_PATH];
     const std::string expands = "REG_EXPAND_SZ %CommonProgramFiles%\\", b259(259, 'b'),
                       expanded(folder, folder + ExpandEnvironmentStringsW(L"%CommonProgramFiles%\\", folder, 260) - 1),
-                      tail(kPathChars - 1 - expanded.size(), 'a');
-    std::string big = "type 3, bytes:";
-    for (int i = 0; i < 600; ++i)
-        big += " 41";
+                      tail(kPathChars - 1 - expanded.size(), 'a'), big = "type 3, bytes:" + std::string(1800, ' ');
     const std::tuple<std::string, bool, DWORD, std::string> cases[] = {
-        // a failed read: "-"
         {"type 4, bytes:", true, 0, ""},
         {"type 3, bytes: 41 00 42", true, 0x420041, "AB"},
         {big, false, 0, "-"},

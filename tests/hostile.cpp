@@ -2,30 +2,28 @@
 // a rotation switch, which exits 1 there: a line without a switch form reaches it and changes nothing; with one form
 // it exits as that switch does there. Near misses, quotes, backslashes, non-ASCII text, unpaired surrogates, huge and
 // countless elements are mixed in. The only model is the forms of the callers' reference, docs/switches.md.
-#include "harness/rows.h"
-
-#include <map>
 #include <random>
+
+#include "harness/rows.h"
 
 namespace
 {
-// Each form of the reference's switch table with its exit code here when a rotation switch follows it. Without its
-// library a reading switch ends the walk; the usage-mode forms, found inside any element, are left out.
-std::map<std::wstring, DWORD> DocumentedForms()
+// Each form of the reference's switch table with its exit code here when a rotation switch follows it: without its
+// library a reading switch ends the walk with 0. The usage-mode forms, found inside any element, are left out.
+std::vector<std::pair<std::wstring, DWORD>> DocumentedForms()
 {
     const std::string text = machine::ReadBytes(machine::Widen("Z:" INSTELIX_SOURCE_DIR "/docs/switches.md"));
-    std::map<std::wstring, DWORD> forms;
-    const size_t table = text.find("|---"), end = text.find("\n\n", table);
-    for (size_t at = text.find("\n| ", table); at < end; at = text.find("\n| ", at + 1))
+    std::vector<std::pair<std::wstring, DWORD>> forms;
+    for (size_t at = text.find("\n| ", text.find("|---")); at < text.find("\n\n", text.find("|---"));
+         at = text.find("\n| ", at + 1))
     {
         const std::string row = text.substr(at + 3, text.find('\n', at + 1) - at - 3);
         const std::string cells = row.substr(0, row.find(" | ", row.find(" | ") + 3));  // the name and the forms
         const DWORD exitCode =
             row.rfind("Rotation o", 0) == 0 || (row.find(" | continues |") != row.npos && row.rfind("Reading", 0) != 0);
-        for (size_t open = cells.find('`'), close; open != cells.npos && row.rfind("Usage", 0) != 0;
-             open = cells.find('`', close + 1))
-            close = cells.find('`', open + 1),
-            forms.emplace(machine::Widen(cells.substr(open + 1, close - open - 1)), exitCode);
+        for (size_t open = cells.find('`'); open != cells.npos && row.rfind("Usage", 0) != 0;
+             open = cells.find('`', cells.find('`', open + 1) + 1))
+            forms.emplace_back(machine::Widen(cells.substr(open + 1, cells.find('`', open + 1) - open - 1)), exitCode);
     }
     return forms;
 }
@@ -46,9 +44,8 @@ std::wstring Quote(const std::wstring& element)
 
 TEST(Hostile, CommandLines)
 {
-    const std::map<std::wstring, DWORD> documented = DocumentedForms();
-    ASSERT_GT(documented.size(), 40u);
-    const std::vector<std::pair<std::wstring, DWORD>> forms(documented.begin(), documented.end());
+    const auto forms = DocumentedForms();
+    ASSERT_GT(forms.size(), 40u);
     const wchar_t pieces[] = L" \t\"\\/-:aPpOoQqMmXxéß中\xD800\xDC00";
     const uint32_t seed =
         getenv("INSTELIX_SEED") ? strtoul(getenv("INSTELIX_SEED"), nullptr, 10) : std::random_device()();
@@ -70,8 +67,8 @@ TEST(Hostile, CommandLines)
             }
             for (size_t length = random() % 40 == 0 ? 20000 : random() % 12; element.size() < length;)
                 element += pieces[random() % (ARRAYSIZE(pieces) - 1)];
-            const bool matches = documented.count(element) || element.find(L"qmx") != element.npos ||
-                                 element.find(L"QMX") != element.npos;
+            const bool matches = std::any_of(forms.begin(), forms.end(), [&](auto& f) { return f.first == element; }) ||
+                                 element.find(L"qmx") != element.npos || element.find(L"QMX") != element.npos;
             if (text.size() + Quote(element).size() > 32000)  // the most a command line can hold, with room to spare
                 break;
             text += L" " + Quote(matches ? L"x" : element);

@@ -49,7 +49,8 @@ std::wstring Fixture(const std::string& name)
 HANDLE Start(const std::wstring& line, const std::wstring& program)
 {
     std::wstring copy = line;
-    STARTUPINFOW startup = {sizeof(startup)};
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), &copy[0], nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &process))

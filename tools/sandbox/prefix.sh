@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Owns the stand-in Windows machines of one build folder.
+# Boots and stops a stand-in Windows machine (a Wine prefix): the sandbox of scripts/try.sh and scripts/bench.sh, and
+# each machine the tests run in.
 #   prefix.sh up DIR win64|win32   boot DIR once (later runs reuse it), start its server and services
 #   prefix.sh down DIR             stop DIR's server
 # Wine's background processes inherit the output of whoever starts them, so everything here is detached and
