@@ -167,6 +167,8 @@ void RunRow(const Lines& row)
 {
     if (row[1].find("modules") != std::string::npos && !canListModules)
         GTEST_SKIP() << "this machine cannot list another process's modules";
+    for (const std::string& field : row)  // a misspelt {NAME} would otherwise pass on as text
+        ASSERT_EQ(Expand(field).find('{'), std::string::npos) << field;
     machine::Reset();
     machine::RemoveTree(L"C:\\instelix-running");  // so that a stand-in takes the letter case its row gives
     const std::wstring program = L"C:\\Suite\\Instelix.exe";
