@@ -97,7 +97,7 @@ else
 fi
 echo
 echo "== Programs started and library calls (in order)"
-if [ -s "$drive_c/sandbox/journal.txt" ]; then sed 's/\t/: /; s/^/  /' "$drive_c/sandbox/journal.txt"; else echo "  none"; fi
+if [ -s "$drive_c/sandbox/journal.txt" ]; then sed 's/^/  /' "$drive_c/sandbox/journal.txt"; else echo "  none"; fi
 echo
 echo "== Registry, files and devices changed (+ added, - removed, ~ changed)"
 if [ -s "$drive_c/sandbox/changes.txt" ]; then sed 's/^/  /' "$drive_c/sandbox/changes.txt"; else echo "  none"; fi

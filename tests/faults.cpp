@@ -33,15 +33,13 @@ TEST(Faults, OddRegistryValues)
     const std::string expands = "REG_EXPAND_SZ %CommonProgramFiles%\\", b259(259, 'b'),
                       expanded(folder, folder + ExpandEnvironmentStringsW(L"%CommonProgramFiles%\\", folder, 260) - 1),
                       tail(kPathChars - 1 - expanded.size(), 'a'), big = "type 3, bytes:" + std::string(1800, ' ');
+    // clang-format off
     const std::tuple<std::string, bool, DWORD, std::string> cases[] = {
-        {"type 4, bytes:", true, 0, ""},
-        {"type 3, bytes: 41 00 42", true, 0x420041, "AB"},
-        {big, false, 0, "-"},
-        {"type 7, bytes: 61 00 00 00 62 00 00 00 00 00", false, 0, "a"},
-        {"REG_SZ " + b259, false, 0, b259},
-        {"REG_SZ " + b259 + "b", false, 0, "-"},
-        {expands + tail, false, 0, expanded + tail},
+        {"type 4, bytes:", true, 0, ""}, {"type 3, bytes: 41 00 42", true, 0x420041, "AB"}, {big, false, 0, "-"},
+        {"type 7, bytes: 61 00 00 00 62 00 00 00 00 00", false, 0, "a"}, {"REG_SZ " + b259, false, 0, b259},
+        {"REG_SZ " + b259 + "b", false, 0, "-"}, {expands + tail, false, 0, expanded + tail},
         {expands + tail + "a", false, 0, "-"}};
+    // clang-format on
     for (const auto& [stored, dwordRead, dword, text] : cases)
     {
         ASSERT_TRUE(machine::Apply(kValue, stored, L""));
@@ -126,30 +124,26 @@ TEST(Faults, PlantedVersionDll)
 TEST(Rotation, WatchAppliesEveryChange)
 {
     machine::Reset();
-    auto set = [](const std::string& name, const char* value) {
-        ASSERT_TRUE(machine::Apply(Expand(name), value, L""));
-    };
-    const std::string kEnable = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AutoRotation{64}: Enable";
-    const std::string wanted = Expand(kSettingsKey + "{64}: AutoRatation"), sub = kSettingsKey + "\\Sub{64}: Other";
-    set(kSettingsKey + "{64}", "key");
+    auto set = [](const std::string& name, const char* value) { ASSERT_TRUE(machine::Apply(name, value, L"")); };
+    const std::string enable = Expand("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AutoRotation{64}: Enable"),
+                      wanted = Expand(kSettingsKey + "{64}: AutoRatation"),
+                      sub = Expand(kSettingsKey + "\\Sub{64}: Other");
+    set(Expand(kSettingsKey + "{64}"), "key");
     HANDLE watch = Start(L"\"" + kProgram + L"\" /rotationreg");
     Sleep(1000);
     EXPECT_EQ(machine::TakeSnapshot().count(wanted), 0u) << "seeded from nothing";  // neither state can be read
     TerminateProcess(watch, 0xDEAD), CloseHandle(watch);
-    set(kEnable, "REG_DWORD 1");
+    set(enable, "REG_DWORD 1");
     ClearJournal();
     watch = Start(L"\"" + kProgram + L"\" /rotationreg");
     for (int waited = 0; waited < 5000 && machine::TakeSnapshot()[wanted].empty(); waited += 50)
         Sleep(50);
     EXPECT_EQ(machine::TakeSnapshot()[wanted], "REG_DWORD 1");
-    // The hotkey is pressed when the wanted state differs from the system's, after a change of any value below.
-    for (const auto& step : {std::make_pair(kSettingsKey + "{64}: AutoRatation", "REG_DWORD 0"),
-                             {kEnable, "REG_DWORD 0"},
-                             {sub, "REG_DWORD 6"},
-                             {kEnable, "REG_DWORD 1"},
-                             {sub, "REG_DWORD 7"},
-                             {kSettingsKey + "{64}: AutoRatation", "REG_DWORD 2"}})
-        set(step.first, step.second), Sleep(300);
+    const std::pair<std::string, const char*> steps[] = {{wanted, "REG_DWORD 0"}, {enable, "REG_DWORD 0"},
+                                                         {sub, "REG_DWORD 6"},    {enable, "REG_DWORD 1"},
+                                                         {sub, "REG_DWORD 7"},    {wanted, "REG_DWORD 2"}};
+    for (const auto& [name, value] : steps)
+        set(name, value), Sleep(300);
     Lines hotkey3;
     for (int i = 0; i < 3; ++i)
         hotkey3.insert(hotkey3.end(), {"keys: 91 16", "keys: 79 16", "keys: 79 144", "keys: 91 144"});

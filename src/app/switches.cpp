@@ -119,17 +119,6 @@ const SwitchRow* FindSwitch(const SwitchRow* table, size_t rows, const wchar_t* 
     return nullptr;
 }
 
-const SwitchRow* ProgramSwitchTable(size_t* rows)
-{
-    *rows = ARRAYSIZE(kSwitchTable);
-    return kSwitchTable;
-}
-
-const SwitchRow* FindSwitch(const wchar_t* argument)
-{
-    return FindSwitch(kSwitchTable, ARRAYSIZE(kSwitchTable), argument);
-}
-
 UINT WalkArguments(int count, wchar_t* const* arguments, const SwitchRow* table, size_t rows)
 {
     for (int index = 0; index < count; ++index)

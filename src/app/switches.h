@@ -57,12 +57,8 @@ struct SwitchRow
     Chore chore;
 };
 
-// The program's switch table, in the order rows are tested.
-const SwitchRow* ProgramSwitchTable(size_t* rows);
-
 // The first row of `table` that `argument` selects, testing rows and their forms in order; null when none.
 const SwitchRow* FindSwitch(const SwitchRow* table, size_t rows, const wchar_t* argument);
-const SwitchRow* FindSwitch(const wchar_t* argument);
 
 // Tests each element in order against `table` and runs the chosen chores; the first ending chore's exit code is
 // the result, otherwise 0.

@@ -72,7 +72,7 @@ DWORD RunLine(const std::wstring& line, const std::wstring& program)
 
 Lines JournalLines(size_t atLeast)
 {
-    auto read = [] { return Split(Replace(machine::ReadBytes(kJournal), "\t", ": "), "\n"); };
+    auto read = [] { return Split(machine::ReadBytes(kJournal), "\n"); };
     Lines lines = read();
     for (int waited = 0; lines.size() < atLeast && waited < 5000; waited += 50)
         Sleep(50), lines = read();
@@ -147,7 +147,7 @@ bool SymbolicLink(const std::wstring& link, const std::wstring& target = L"")
 // A row's expected lines (in order, or in name order when `sorted`) against what happened; empty when they agree.
 std::string Differences(const std::string& what, const std::string& field, Lines seen, bool sorted)
 {
-    Lines expected = Split(Expand(field), " ; ");
+    Lines expected = Split(field, " ; ");
     auto byName = [](const std::string& a, const std::string& b) { return a.compare(2, a.npos, b, 2, b.npos) < 0; };
     if (sorted)
         std::sort(expected.begin(), expected.end(), byName), std::sort(seen.begin(), seen.end(), byName);
@@ -168,7 +168,7 @@ void RunRow(const Lines& row)
     if (row[1].find("modules") != std::string::npos && !canListModules)
         GTEST_SKIP() << "this machine cannot list another process's modules";
     for (const std::string& field : row)  // a misspelt {NAME} would otherwise pass on as text
-        ASSERT_EQ(Expand(field).find('{'), std::string::npos) << field;
+        ASSERT_EQ(field.find('{'), std::string::npos) << field;
     machine::Reset();
     machine::RemoveTree(L"C:\\instelix-running");  // so that a stand-in takes the letter case its row gives
     const std::wstring program = L"C:\\Suite\\Instelix.exe";
@@ -179,7 +179,7 @@ void RunRow(const Lines& row)
     std::vector<HANDLE> held;
     std::wstring folder = L"C:\\";
     bool ends = false;  // an ended process can still be listed for a moment after the program has gone
-    for (const std::string& item : Split(Expand(row[2]), " ; "))
+    for (const std::string& item : Split(row[2], " ; "))
     {
         const size_t is = item.find(" = ");
         const std::string name = item.substr(0, is), kind = name.substr(0, name.find(' ')),
@@ -216,7 +216,7 @@ void RunRow(const Lines& row)
     GetCurrentDirectoryW(MAX_PATH, saved);
     SetCurrentDirectoryW(folder.c_str());
     // "!" with a quoted first element names another program; without one the line has no program path.
-    const std::wstring command = machine::Widen(Expand(row[3]));
+    const std::wstring command = machine::Widen(row[3]);
     const DWORD exitCode = command[0] != L'!' ? RunLine(L"\"" + program + L"\" " + command)
                                               : RunLine(command.substr(1), command[1] == L'"' ? L"" : program);
     SetCurrentDirectoryW(saved);
@@ -262,7 +262,9 @@ void RegisterRows()
     {
         for (const auto& [token, text] : defined)
             line = Replace(line, token, text);
+        line = Expand(line);            // what differs between the machines, last
         Lines row = Split(line, " |");  // an empty field leaves " | |"
+        row.resize(8);
         for (std::string& field : row)
             field.erase(0, field.rfind(' ', 0) == 0);
         std::string name = row[0];
@@ -272,7 +274,7 @@ void RegisterRows()
             suite = line.substr(1, line.size() - 2);
         else if (line[0] == '{')
             defined[line.substr(0, line.find(" = "))] = line.substr(line.find(" = ") + 3);
-        else if (row.resize(8), row[1].rfind(machine::IsWin64() ? "32" : "64", 0) != 0)
+        else if (row[1].rfind(machine::IsWin64() ? "32" : "64", 0) != 0)
             testing::RegisterTest(suite.c_str(), name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
                                   [row]() -> testing::Test* { return new RowTest(row); });
     }

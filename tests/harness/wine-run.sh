@@ -3,8 +3,7 @@
 # Processes the program starts (Wine's own services too) inherit its output and can outlive it: through a pipe they
 # would keep whoever reads it (ctest) waiting until the machine stops, so the output goes through a file.
 set -uo pipefail
-export WINEPREFIX WINEDEBUG=-all
-WINEPREFIX=$(realpath -m "$1")
+WINEPREFIX=$(realpath -m "$1") && export WINEPREFIX WINEDEBUG=-all
 shift
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
