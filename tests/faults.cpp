@@ -80,7 +80,7 @@ TEST(Faults, RacingWriters)
            ready = CreateSemaphoreW(nullptr, 0, 9, L"InstelixGo-ready");
     std::vector<HANDLE> writers;
     for (const wchar_t* name : {L"A", L"B", L"C", L"D"})
-        writers.push_back(Start(L"\"" + Fixture("standin.exe") + L"\" --log wait:InstelixGo burst:" + name + L":150"));
+        writers.push_back(Start(L"\"" + Fixture("helper.exe") + L"\" --log wait:InstelixGo burst:" + name + L":150"));
     for (size_t started = 0; started < writers.size(); ++started)  // each is ready once it has opened the event
         ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0);
     SetEvent(go);
@@ -106,7 +106,7 @@ TEST(Faults, PlantedVersionDll)
 {
     const std::wstring probe = L"C:\\Suite\\plant\\versionprobe.exe";
     machine::RemoveTree(L"C:\\Suite\\plant");
-    ASSERT_TRUE(machine::Apply("C:\\Suite\\plant\\version.dll", "library standin.dll", Fixture("")) &&
+    ASSERT_TRUE(machine::Apply("C:\\Suite\\plant\\version.dll", "library standin-version.dll", Fixture("")) &&
                 machine::Apply("C:\\Suite\\plant\\versioned.exe", "version 1.2.3.4", Fixture("")) &&
                 CopyFileW(Fixture("versionprobe.exe").c_str(), probe.c_str(), FALSE));
     // Wine: prefer a native version.dll beside this program (what WINEDLLOVERRIDES=version=n,b would do).
