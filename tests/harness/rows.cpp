@@ -111,15 +111,14 @@ bool Matches(const char* pattern, const char* text)
 
 namespace
 {
-// Starts a copy of the stand-in (the helper for "--keys") at `path` and returns its process id once it has fully
-// started (it opens an event then); 0 when it could not be started.
-DWORD StartLingering(const std::wstring& path, const std::wstring& argument = L"--linger")
+// Starts a copy of the fixture `program` at `path` and returns its process id once it has fully started (it opens an
+// event then); 0 when it could not be started.
+DWORD StartLingering(const std::wstring& path, const char* program = "standin.exe",
+                     const wchar_t* argument = L"--linger")
 {
     machine::MakeDirs(path.substr(0, path.find_last_of(L'\\')));
     HANDLE process =
-        CopyFileW(Fixture(argument == L"--keys" ? "helper.exe" : "standin.exe").c_str(), path.c_str(), FALSE)
-            ? Start(L"\"" + path + L"\" " + argument)
-            : nullptr;
+        CopyFileW(Fixture(program).c_str(), path.c_str(), FALSE) ? Start(L"\"" + path + L"\" " + argument) : nullptr;
     const DWORD id = process != nullptr ? GetProcessId(process) : 0;
     HANDLE started = nullptr;
     for (int tries = 0;
@@ -305,7 +304,7 @@ int main(int argc, char** argv)
     SetEnvironmentVariableW(L"INSTELIX_OWNER", std::to_wstring(GetCurrentProcessId()).c_str());
     machine::Reset();
     const DWORD shell = StartLingering(L"C:\\instelix-desktop\\explorer.exe");
-    StartLingering(L"C:\\instelix-desktop\\keys.exe", L"--keys");
+    StartLingering(L"C:\\instelix-desktop\\keys.exe", "helper.exe", L"--keys");
     canListModules = RunLine(L"\"" + Fixture("helper.exe") + L"\" --modules " + std::to_wstring(shell)) == 0;
     const int result = RUN_ALL_TESTS();
     // Ending at once keeps library clean-up, which nothing here tests, from holding up the verdict.
