@@ -5,6 +5,9 @@ set -euo pipefail
 
 instelix_packages=(cmake make g++-mingw-w64-i686-posix clang clang-format googletest wine wine64 wine32:i386
                    wine32-preloader:i386 wine64-preloader)
+# Seconds between the two tries of apt-get update; a mirror in the middle of a sync often has it done by then.
+instelix_update_delay=${INSTELIX_UPDATE_DELAY:-5}
+instelix_updated=0
 
 instelix_missing_packages() {
     local p
@@ -17,13 +20,73 @@ instelix_as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# instelix_apt OUTPUT ARGUMENT...: runs apt-get with its whole output in the file OUTPUT; returns apt's status.
+instelix_apt() {
+    local output=$1
+    shift
+    instelix_as_root env DEBIAN_FRONTEND=noninteractive apt-get "$@" >"$output" 2>&1 </dev/null
+}
+
+# apt's last error line in the file, or its last line when it wrote no error line.
+instelix_apt_error() {
+    local line
+    line=$(grep '^E: ' "$1" | tail -n 1 || true)
+    [ -n "$line" ] || line=$(tail -n 1 "$1")
+    echo "$line"
+}
+
+# A mirror that is syncing can fail one index; apt then ignores that index and exits 100. That is a warning here:
+# one more try after a pause, then on with what apt has.
+instelix_update() {
+    local output
+    [ $instelix_updated = 1 ] && return 0
+    instelix_updated=1
+    output=$(mktemp)
+    if ! instelix_apt "$output" update; then
+        sleep "$instelix_update_delay"
+        if ! instelix_apt "$output" update; then
+            echo "setup: apt-get update could not fetch every index, going on with what it has: $(grep -m 1 '^E: ' "$output" || tail -n 1 "$output")" >&2
+        fi
+    fi
+    rm -f "$output"
+}
+
+# Installs the packages named, never removing, downgrading or taking unauthenticated ones. When the newest versions
+# cannot be put together (a lagging mirror shows the security suite's amd64 libraries but not their i386 twins,
+# which Multi-Arch packages need at equal versions), it tries once more preferring the release's own suite.
+# Fails with one message naming the step, the packages and apt's last error line.
+instelix_install() {
+    local output codename step
+    local install=(install -y -q --no-install-recommends --no-remove)
+    [ $# -gt 0 ] || return 0
+    echo "setup: installing$(printf ' %s' "$@")" >&2
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        instelix_as_root dpkg --add-architecture i386
+    fi
+    instelix_update
+    output=$(mktemp)
+    step="apt-get install"
+    if ! instelix_apt "$output" "${install[@]}" "$@"; then
+        codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+        if [ -n "$codename" ] && grep -q -e 'unmet dependencies' -e 'held broken packages' "$output"; then
+            echo "setup: the newest versions do not fit together; trying again with $codename's own suite preferred" >&2
+            step="apt-get install -t $codename"
+            if instelix_apt "$output" "${install[@]}" -t "$codename" "$@"; then
+                rm -f "$output"
+                return 0
+            fi
+        fi
+        echo "setup: $step failed for$(printf ' %s' "$@"): $(instelix_apt_error "$output")" >&2
+        rm -f "$output"
+        return 1
+    fi
+    rm -f "$output"
+}
+
 # Some kernels run no 32-bit Linux programs; Wine's 32-bit loader then runs under qemu's user-mode emulation.
 instelix_ensure_i386_exec() {
     /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
-    [ -x /usr/bin/qemu-i386-static ] || {
-        instelix_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-            qemu-user-static >/dev/null
-    }
+    [ -x /usr/bin/qemu-i386-static ] || instelix_install qemu-user-static
     [ -e /proc/sys/fs/binfmt_misc/register ] || instelix_as_root mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
     if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
         printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
@@ -35,13 +98,8 @@ instelix_ensure_i386_exec() {
 instelix_setup() {
     local missing
     missing=$(instelix_missing_packages)
-    if [ -n "$missing" ]; then
-        echo "setup: installing$(printf ' %s' $missing)" >&2
-        dpkg --print-foreign-architectures | grep -qx i386 || instelix_as_root dpkg --add-architecture i386
-        instelix_as_root apt-get update -qq
-        # shellcheck disable=SC2086
-        instelix_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
-    fi
+    # shellcheck disable=SC2086
+    instelix_install $missing
     instelix_ensure_i386_exec
 }
 
