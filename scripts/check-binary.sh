@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks a built Instelix.exe for what a shipped program needs: 32-bit GUI subsystem, ASLR and DEP, no section
-# both writable and executable, only system DLLs imported, the embedded manifest ("asInvoker", DPI-aware) and a
-# version resource.  Usage: check-binary.sh PROGRAM.EXE   (exit 0: all good; 1: a check failed)
+# both writable and executable, only system DLLs imported, exactly one embedded manifest ("asInvoker", DPI-aware)
+# and a version resource.  Usage: check-binary.sh PROGRAM.EXE   (exit 0: all good; 1: a check failed)
 set -uo pipefail
 exe=$1
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
@@ -24,10 +24,13 @@ while read -r dll; do
     grep -qiE "$allowed" <<<"$dll" || fail "imports a non-system DLL: $dll"
 done < <(awk '/DLL Name:/ {print $3}' <<<"$headers")
 
-# Resource types in the top table: 0x10 is RT_VERSION, 0x18 is RT_MANIFEST.
-types=$(sed -n '/Resource Directory section/,$p' <<<"$headers" | awk '/^0[0-9a-f][0-9a-f]   Entry: ID/ {print $4}')
-grep -q '0x000010' <<<"$types" || fail "no version resource"
-grep -q '0x000018' <<<"$types" || fail "no manifest resource"
+# One line per resource, its type first. objdump -p is no help here: its walk of the resource tree stops after the
+# first type when that type's data does not come first in the section, as lld-link lays it out.
+resources=$("${READOBJ:-llvm-readobj}" --coff-resources "$exe" | awk '/^  Type: / {type=$2} /^      Language: / {print type}')
+grep -qx VERSIONINFO <<<"$resources" || fail "no version resource"
+manifests=$(grep -cx MANIFEST <<<"$resources")
+[ "$manifests" -gt 0 ] || fail "no manifest resource"
+[ "$manifests" -le 1 ] || fail "more than one manifest resource ($manifests)"
 manifest=$("${STRINGS:-i686-w64-mingw32-strings}" -n 8 "$exe")
 grep -q 'level="asInvoker"' <<<"$manifest" || fail "manifest does not ask for asInvoker"
 grep -q '>true</dpiAware>' <<<"$manifest" || fail "manifest does not declare DPI awareness"

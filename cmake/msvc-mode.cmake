@@ -1,0 +1,30 @@
+# Reading the sources and building the resources as Visual Studio would, on Linux with Debian's packages: clang-cl in
+# MSVC compatibility mode against Wine's Windows headers (libwine-dev), llvm-rc for rc.exe and lld-link for link.exe.
+# What follows works around those stand-in headers, not around our code.
+find_program(INSTELIX_CLANG_CL NAMES clang-cl clang-cl-14 REQUIRED)
+find_program(INSTELIX_LLVM_RC NAMES llvm-rc llvm-rc-14 REQUIRED)
+find_program(INSTELIX_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
+find_program(INSTELIX_READOBJ NAMES llvm-readobj llvm-readobj-14 REQUIRED)
+find_path(INSTELIX_WINE_INCLUDE windows/windows.h PATHS /usr/include/wine/wine NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+          REQUIRED)
+find_file(INSTELIX_MINGW_STRSAFE strsafe.h PATHS /usr/share/mingw-w64/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+          REQUIRED)
+
+set(msvc_mode ${CMAKE_BINARY_DIR}/msvc-mode)
+# Wine's strsafe.h is empty; mingw-w64's is whole and reads in MSVC mode once __LONG32 and __CRT_INLINE are given.
+get_filename_component(mingw_include ${INSTELIX_MINGW_STRSAFE} DIRECTORY)
+file(COPY ${mingw_include}/strsafe.h ${mingw_include}/_mingw_unicode.h DESTINATION ${msvc_mode}/include)
+# Wine's i386 winnt.h defines these inline under the names of clang's built-ins, which clang refuses; renamed, they
+# are ordinary functions.
+set(interlocked And64 CompareExchangePointer ExchangeAdd64 ExchangePointer Increment64 Decrement64 Or64 Xor64)
+list(TRANSFORM interlocked REPLACE "^(.+)$" "#define _Interlocked\\1 wine_Interlocked\\1\n")
+string(JOIN "" interlocked ${interlocked})
+file(WRITE ${msvc_mode}/wine-interlocked.h "${interlocked}")
+
+# Compiler flags of a syntax-only read in MSVC mode: the Visual Studio build's options and definitions, then the
+# header arrangement above (WINE_UNICODE_NATIVE makes WCHAR wchar_t, as with Microsoft's headers).
+list(TRANSFORM INSTELIX_DEFINITIONS PREPEND /D OUTPUT_VARIABLE msvc_definitions)
+set(INSTELIX_MSVC_MODE_FLAGS
+    --target=i686-pc-windows-msvc /Zs /std:c++17 ${INSTELIX_MSVC_OPTIONS} ${msvc_definitions}
+    /X -imsvc ${msvc_mode}/include -imsvc ${INSTELIX_WINE_INCLUDE}/windows -imsvc ${INSTELIX_WINE_INCLUDE}/msvcrt
+    /FI${msvc_mode}/wine-interlocked.h /DWINE_UNICODE_NATIVE /D__LONG32=long /D__CRT_INLINE=inline)
