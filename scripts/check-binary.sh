@@ -26,7 +26,8 @@ done < <(awk '/DLL Name:/ {print $3}' <<<"$headers")
 
 # One line per resource, its type first. objdump -p is no help here: its walk of the resource tree stops after the
 # first type when that type's data does not come first in the section, as lld-link lays it out.
-resources=$("${READOBJ:-llvm-readobj}" --coff-resources "$exe" | awk '/^  Type: / {type=$2} /^      Language: / {print type}')
+resources=$("${READOBJ:-llvm-readobj}" --coff-resources "$exe" |
+    awk '/^  Type: / {type=$2} /^      Language: / {print type}')
 grep -qx VERSIONINFO <<<"$resources" || fail "no version resource"
 manifests=$(grep -cx MANIFEST <<<"$resources")
 [ "$manifests" -gt 0 ] || fail "no manifest resource"

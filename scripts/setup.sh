@@ -29,11 +29,15 @@ instelix_apt() {
     instelix_as_root env DEBIAN_FRONTEND=noninteractive apt-get "$@" >"$output" 2>&1 </dev/null
 }
 
-# apt's last error line in the file, or its last line when it wrote no error line.
+# apt's first or last error line (WHICH is -m1 or -1) in the file, or its last line when it wrote no error line.
 instelix_apt_error() {
     local line
-    line=$(grep '^E: ' "$1" | tail -n 1 || true)
-    [ -n "$line" ] || line=$(tail -n 1 "$1")
+    if [ "$1" = -m1 ]; then
+        line=$(grep -m 1 '^E: ' "$2" || true)
+    else
+        line=$(grep '^E: ' "$2" | tail -n 1 || true)
+    fi
+    [ -n "$line" ] || line=$(tail -n 1 "$2")
     echo "$line"
 }
 
@@ -47,7 +51,8 @@ instelix_update() {
     if ! instelix_apt "$output" update; then
         sleep "$instelix_update_delay"
         if ! instelix_apt "$output" update; then
-            echo "setup: apt-get update could not fetch every index, going on with what it has: $(grep -m 1 '^E: ' "$output" || tail -n 1 "$output")" >&2
+            echo "setup: apt-get update could not fetch every index, going on with what it has:" \
+                "$(instelix_apt_error -m1 "$output")" >&2
         fi
     fi
     rm -f "$output"
@@ -58,8 +63,8 @@ instelix_update() {
 # which Multi-Arch packages need at equal versions), it tries once more preferring the release's own suite.
 # Fails with one message naming the step, the packages and apt's last error line.
 instelix_install() {
-    local output codename step
-    local install=(install -y -q --no-install-recommends --no-remove)
+    local options=(-y -q --no-install-recommends --no-remove)
+    local output codename status=0 step="apt-get install"
     [ $# -gt 0 ] || return 0
     echo "setup: installing$(printf ' %s' "$@")" >&2
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -67,22 +72,21 @@ instelix_install() {
     fi
     instelix_update
     output=$(mktemp)
-    step="apt-get install"
-    if ! instelix_apt "$output" "${install[@]}" "$@"; then
-        codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-        if [ -n "$codename" ] && grep -q -e 'unmet dependencies' -e 'held broken packages' "$output"; then
-            echo "setup: the newest versions do not fit together; trying again with $codename's own suite preferred" >&2
-            step="apt-get install -t $codename"
-            if instelix_apt "$output" "${install[@]}" -t "$codename" "$@"; then
-                rm -f "$output"
-                return 0
-            fi
-        fi
-        echo "setup: $step failed for$(printf ' %s' "$@"): $(instelix_apt_error "$output")" >&2
-        rm -f "$output"
-        return 1
+    instelix_apt "$output" install "${options[@]}" "$@" || status=$?
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    if [ $status != 0 ] && [ -n "$codename" ] && grep -q -e 'unmet dependencies' -e 'held broken packages' "$output"
+    then
+        echo "setup: the newest versions do not fit together; trying again with $codename's own suite preferred" >&2
+        options+=(-t "$codename")
+        step="apt-get install -t $codename"
+        status=0
+        instelix_apt "$output" install "${options[@]}" "$@" || status=$?
+    fi
+    if [ $status != 0 ]; then
+        echo "setup: $step failed for$(printf ' %s' "$@"): $(instelix_apt_error -1 "$output")" >&2
     fi
     rm -f "$output"
+    return $status
 }
 
 # Some kernels run no 32-bit Linux programs; Wine's 32-bit loader then runs under qemu's user-mode emulation.
