@@ -3,10 +3,10 @@
 # Sourced by the other scripts; also runnable by itself.
 set -euo pipefail
 
-# lld, llvm and libwine-dev serve the checks of the Visual Studio build: clang-cl reads the sources against Wine's
-# Windows headers, llvm-rc and lld-link build the resources as rc.exe and link.exe would.
-instelix_packages=(cmake make g++-mingw-w64-i686-posix clang clang-format googletest lld llvm libwine-dev wine wine64
-                   wine32:i386 wine32-preloader:i386 wine64-preloader)
+# clang-tools, lld, llvm and libwine-dev serve the checks of the Visual Studio build: clang-cl reads the sources
+# against Wine's Windows headers, llvm-rc and lld-link build the resources as rc.exe and link.exe would.
+instelix_packages=(cmake make g++-mingw-w64-i686-posix clang clang-format clang-tools googletest lld llvm libwine-dev
+                   wine wine64 wine32:i386 wine32-preloader:i386 wine64-preloader)
 # Seconds between the two tries of apt-get update; a mirror in the middle of a sync often has it done by then.
 instelix_update_delay=${INSTELIX_UPDATE_DELAY:-5}
 instelix_updated=0
