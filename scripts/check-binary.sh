@@ -20,9 +20,9 @@ wx=$("$objdump" -h "$exe" | awk '/^ +[0-9]+ /{name=$2; next} /CODE/ && !/READONL
 [ -z "$wx" ] || fail "writable and executable section(s): $wx"
 
 allowed='^(KERNEL32|USER32|ADVAPI32|SHELL32|SHLWAPI|SETUPAPI|msvcrt)\.dll$'
-while read -r dll; do
+for dll in $(awk '/DLL Name:/ {print $3}' <<<"$headers"); do
     grep -qiE "$allowed" <<<"$dll" || fail "imports a non-system DLL: $dll"
-done < <(awk '/DLL Name:/ {print $3}' <<<"$headers")
+done
 
 # One line per resource, its type first. objdump -p is no help here: its walk of the resource tree stops after the
 # first type when that type's data does not come first in the section, as lld-link lays it out.

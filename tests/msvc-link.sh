@@ -16,7 +16,7 @@ if ! "$LLVM_RC" /U _MSC_VER /I "$WINE_INCLUDE/windows" /FO "$work/program.res" "
 fi
 # No C runtime: an entry point that returns is all a program needs to be linked and checked.
 echo 'int entry(void) { return 0; }' >"$work/entry.c"
-"$CLANG_CL" --target=i686-pc-windows-msvc /nologo /c /GS- "/Fo$work/entry.obj" "$work/entry.c"
+"$CLANG_CL" --target=i686-pc-windows-msvc /nologo /c /GS- "/Fo$work/entry.obj" -- "$work/entry.c"
 "$LLD_LINK" /nologo /machine:x86 /subsystem:windows /entry:entry /nodefaultlib "$@" "$work/entry.obj" \
     "$work/program.res" "/out:$work/program.exe"
 READOBJ=$READOBJ "$(dirname "$0")/../scripts/check-binary.sh" "$work/program.exe"
