@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "support/compat.h"
+#include "support/text.h"
 #include "support/unique.h"
 
 namespace
@@ -42,10 +43,29 @@ bool GetFileVersion(const wchar_t* path, FileVersion* version)
     if (path == nullptr)
         return false;
     // version.dll is not a KnownDLL: importing it would let a copy planted beside this elevated program load.
-    UniqueModule versionDll(LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    UniqueModule versionDll(LoadSystemVersionDll(LoadLibraryExW));
     if (!versionDll)
         return false;
     return ReadFixedFileInfo(versionDll.get(), path, version);
+}
+
+HMODULE LoadSystemVersionDll(LibraryLoader load)
+{
+    HMODULE module = load(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER)
+        return module;
+    // Never the bare name: it would be looked up beside this program again, where a planted copy may wait.
+    wchar_t dllPath[kPathChars];
+    const UINT chars = GetSystemDirectoryW(dllPath, kPathChars);
+    if (chars == 0)
+        return nullptr;
+    if (chars >= kPathChars || !AppendText(dllPath, kPathChars, L"\\version.dll"))
+    {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    // Its own imports are then looked up in the system folder first as well.
+    return load(dllPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 bool IsVersionOlder(const FileVersion& a, const FileVersion& b)

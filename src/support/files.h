@@ -13,6 +13,14 @@ struct FileVersion
 // Reads the fixed file version (not the product version) of `path`. On failure `version` is untouched.
 bool GetFileVersion(const wchar_t* path, FileVersion* version);
 
+// LoadLibraryExW, or a stand-in that plays a system refusing some of its flags.
+using LibraryLoader = HMODULE(WINAPI*)(LPCWSTR name, HANDLE reserved, DWORD flags);
+
+// Loads version.dll from the system folder only, through `load`: by the restricted search where the system has it,
+// else by its full path there (Windows 7 without update KB2533623 refuses the flag with ERROR_INVALID_PARAMETER).
+// Null on failure, with the last attempt's error current.
+HMODULE LoadSystemVersionDll(LibraryLoader load);
+
 // True when `a` is strictly older than `b`. Both words compare unsigned, so a major of 32768 or more is newer
 // than any smaller major.
 bool IsVersionOlder(const FileVersion& a, const FileVersion& b);
