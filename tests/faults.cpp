@@ -1,11 +1,12 @@
 // What a row cannot show: registry values of odd types and sizes, keys without access, writers racing the log, a
-// version.dll planted beside a program, and the rotation watch over time.
+// version.dll planted beside a program, the profile held while it is written, and the rotation watch over time.
 #include "harness/rows.h"
 
 #include <sddl.h>
 
 #include <map>
 
+#include "features/usage_mode.h"
 #include "support/registry.h"
 
 namespace
@@ -117,6 +118,35 @@ TEST(Faults, PlantedVersionDll)
     EXPECT_EQ(RunLine(L"\"" + probe + L"\" C:\\Suite\\plant\\versioned.exe"), 0u);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\versionprobe.exe");
     EXPECT_EQ(JournalLines(), (Lines{"version.dll: load", "version: 1.2.3.4"}));
+}
+
+// The profile checked is the profile written: while held it can be neither replaced nor renamed nor deleted, and the
+// profile functions still write it, whether it was there before or was created by the hold.
+TEST(Faults, HeldProfileStaysInPlace)
+{
+    const std::wstring folder = L"C:\\Suite\\profile\\", planted = folder + L"planted.cfg";
+    // One file a case: Wine keeps a profile it has read in a cache of its own.
+    const std::pair<std::wstring, std::string> cases[] = {{L"fresh.cfg", ""},
+                                                          {L"kept.cfg", "[Other]\r\nKey=Value\r\n"}};
+    for (const auto& [name, before] : cases)
+    {
+        const std::wstring path = folder + name;
+        machine::RemoveTree(folder);
+        machine::MakeDirs(folder);
+        ASSERT_TRUE(before.empty() || machine::WriteBytes(path, before));
+        ASSERT_TRUE(machine::WriteBytes(planted, "[ConfigParam]\r\nInitWait=9\r\n"));
+        UniqueFile profile;
+        ASSERT_TRUE(HoldProfile(path.c_str(), &profile)) << machine::Narrow(name);
+        EXPECT_FALSE(MoveFileExW(planted.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) << "replaced";
+        EXPECT_FALSE(MoveFileExW(path.c_str(), (folder + L"moved.cfg").c_str(), 0)) << "renamed";
+        EXPECT_FALSE(DeleteFileW(path.c_str())) << "deleted";
+        EXPECT_TRUE(WritePrivateProfileStringW(L"ConfigParam", L"InitWait", L"2", path.c_str()));
+        profile.reset();
+        const std::string after = machine::ReadBytes(path);
+        EXPECT_NE(after.find("[ConfigParam]\r\nInitWait=2\r\n"), std::string::npos) << after;
+        EXPECT_EQ(after.find("Key=Value") != std::string::npos, !before.empty()) << after;
+    }
+    machine::RemoveTree(folder);
 }
 
 // The watch seeds the wanted state from the system, applies nothing at its start, and after every change of any
