@@ -1,7 +1,9 @@
 // What a row cannot show: registry values of odd types and sizes, keys without access, writers racing the log, a
-// version.dll planted beside a program, the profile held while it is written, and the rotation watch over time.
+// version.dll planted beside a program, the profile held while it is written, the placed service executable's
+// permissions, and the rotation watch over time.
 #include "harness/rows.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <map>
@@ -147,6 +149,77 @@ TEST(Faults, HeldProfileStaysInPlace)
         EXPECT_EQ(after.find("Key=Value") != std::string::npos, !before.empty()) << after;
     }
     machine::RemoveTree(folder);
+}
+
+namespace
+{
+// Whether an entry of the file's DACL allows everyone to change the file or its permissions.
+bool EveryoneMayChange(const std::string& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(machine::Widen(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    {
+        ADD_FAILURE() << "no permissions for " << path;
+        return true;
+    }
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(everyone);
+    CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size);
+    bool may = dacl == nullptr;  // no DACL at all allows everything
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i)
+    {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            EqualSid(&ace->SidStart, everyone))
+            may = may || (ace->Mask & (FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER)) != 0;
+    }
+    LocalFree(descriptor);
+    return may;
+}
+
+// Lets everyone do anything with the file, as an installer's folder that lets users write would.
+bool LetEveryoneChange(const std::string& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;WD)", SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
+        return false;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    std::wstring name = machine::Widen(path);
+    const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    const bool set = GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) &&
+                     SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr) == 0;
+    LocalFree(descriptor);
+    return set;
+}
+}  // namespace
+
+// The service executable placed in the system folder takes that folder's permissions, not those of the installer's
+// folder, on a first install and on a refresh alike.
+TEST(Faults, PlacedServiceTakesTheSystemFolderPermissions)
+{
+    const std::string placed = "C:\\Windows\\System32\\TesmarWiFiHotspotSvr.exe",
+                      offered = Expand("{PF}\\Tesmar\\Tesmar Settings\\TesmarWiFiHotspotSvr.exe"),
+                      imagePath = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TesmarWiFiHotspotSvr: ImagePath";
+    using Items = std::vector<std::pair<std::string, std::string>>;
+    const std::pair<const char*, Items> cases[] = {
+        {"first install", {}}, {"refresh", {{imagePath, "REG_EXPAND_SZ " + placed}, {placed, "version 1"}}}};
+    for (const auto& [chore, arranged] : cases)
+    {
+        machine::Reset();
+        for (const auto& [name, value] : arranged)
+            ASSERT_TRUE(machine::Apply(name, value, Fixture("")));
+        ASSERT_TRUE(machine::Apply(offered, "version 2", Fixture("")) && LetEveryoneChange(offered));
+        if (!EveryoneMayChange(offered))
+            GTEST_SKIP() << "this machine keeps no permission that lets everyone write a file";
+        EXPECT_EQ(RunLine(L"\"" + kProgram + L"\" /INSTALLSVR"), 1u) << chore;
+        EXPECT_FALSE(EveryoneMayChange(placed)) << chore;
+    }
+    machine::Reset();
 }
 
 // The watch seeds the wanted state from the system, applies nothing at its start, and after every change of any

@@ -1,5 +1,6 @@
 #include "support/files.h"
 
+#include <aclapi.h>
 #include <shlwapi.h>
 
 #include "support/compat.h"
@@ -87,6 +88,21 @@ bool MyMoveFile(const wchar_t* source, const wchar_t* target)
         return false;
     SetFileAttributesW(target, attributes);
     return true;
+}
+
+bool InheritFolderPermissions(const wchar_t* path)
+{
+    // An empty list of the file's own entries; the unprotected DACL then takes the folder's inheritable entries.
+    ACL noEntries;
+    if (!InitializeAcl(&noEntries, sizeof(noEntries), ACL_REVISION))
+        return false;
+    const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION;
+    // The name is only read; the declaration merely lacks const.
+    const DWORD status =
+        SetNamedSecurityInfoW(const_cast<wchar_t*>(path), SE_FILE_OBJECT, what, nullptr, nullptr, &noEntries, nullptr);
+    if (status != ERROR_SUCCESS)
+        SetLastError(status);
+    return status == ERROR_SUCCESS;
 }
 
 bool IsPlainFileAt(HANDLE file, const wchar_t* path)

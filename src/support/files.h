@@ -30,6 +30,11 @@ bool IsVersionOlder(const FileVersion& a, const FileVersion& b);
 // failed move's last-error code is then still current.
 bool MyMoveFile(const wchar_t* source, const wchar_t* target);
 
+// Gives the file at `path` the permissions a file created in its folder would get: its own entries go and it inherits
+// the folder's. A rename within a volume keeps the entries the file had in its old folder. False when they could not
+// be reset; the failure's code is then the last-error code.
+bool InheritFolderPermissions(const wchar_t* path);
+
 // True when `file` is a plain file under one name only (not a folder, not a reparse point opened as such, without a
 // second hard link) and, with every link on its way resolved, is the file at `path` (a full path with a drive letter;
 // letter case aside). An elevated write through anything else could land in a file that whoever planted a link chose.
