@@ -1,11 +1,14 @@
 // What a row cannot show: registry values of odd types and sizes, keys without access, writers racing the log, a
-// version.dll planted beside a program, and the rotation watch over time.
+// version.dll planted beside a program, the profile held while it is written, the placed service executable's
+// permissions, and the rotation watch over time.
 #include "harness/rows.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <map>
 
+#include "features/usage_mode.h"
 #include "support/registry.h"
 
 namespace
@@ -117,6 +120,106 @@ TEST(Faults, PlantedVersionDll)
     EXPECT_EQ(RunLine(L"\"" + probe + L"\" C:\\Suite\\plant\\versioned.exe"), 0u);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\versionprobe.exe");
     EXPECT_EQ(JournalLines(), (Lines{"version.dll: load", "version: 1.2.3.4"}));
+}
+
+// The profile checked is the profile written: while held it can be neither replaced nor renamed nor deleted, and the
+// profile functions still write it, whether it was there before or was created by the hold.
+TEST(Faults, HeldProfileStaysInPlace)
+{
+    const std::wstring folder = L"C:\\Suite\\profile\\", planted = folder + L"planted.cfg";
+    // One file a case: Wine keeps a profile it has read in a cache of its own.
+    const std::pair<std::wstring, std::string> cases[] = {{L"fresh.cfg", ""},
+                                                          {L"kept.cfg", "[Other]\r\nKey=Value\r\n"}};
+    for (const auto& [name, before] : cases)
+    {
+        const std::wstring path = folder + name;
+        machine::RemoveTree(folder);
+        machine::MakeDirs(folder);
+        ASSERT_TRUE(before.empty() || machine::WriteBytes(path, before));
+        ASSERT_TRUE(machine::WriteBytes(planted, "[ConfigParam]\r\nInitWait=9\r\n"));
+        UniqueFile profile;
+        ASSERT_TRUE(HoldProfile(path.c_str(), &profile)) << machine::Narrow(name);
+        EXPECT_FALSE(MoveFileExW(planted.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) << "replaced";
+        EXPECT_FALSE(MoveFileExW(path.c_str(), (folder + L"moved.cfg").c_str(), 0)) << "renamed";
+        EXPECT_FALSE(DeleteFileW(path.c_str())) << "deleted";
+        EXPECT_TRUE(WritePrivateProfileStringW(L"ConfigParam", L"InitWait", L"2", path.c_str()));
+        profile.reset();
+        const std::string after = machine::ReadBytes(path);
+        EXPECT_NE(after.find("[ConfigParam]\r\nInitWait=2\r\n"), std::string::npos) << after;
+        EXPECT_EQ(after.find("Key=Value") != std::string::npos, !before.empty()) << after;
+    }
+    machine::RemoveTree(folder);
+}
+
+namespace
+{
+// Whether an entry of the file's DACL allows everyone to change the file or its permissions.
+bool EveryoneMayChange(const std::string& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(machine::Widen(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    {
+        ADD_FAILURE() << "no permissions for " << path;
+        return true;
+    }
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(everyone);
+    CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size);
+    bool may = dacl == nullptr;  // no DACL at all allows everything
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i)
+    {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            EqualSid(&ace->SidStart, everyone))
+            may = may || (ace->Mask & (FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER)) != 0;
+    }
+    LocalFree(descriptor);
+    return may;
+}
+
+// Lets everyone do anything with the file, as an installer's folder that lets users write would.
+bool LetEveryoneChange(const std::string& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;WD)", SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
+        return false;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    std::wstring name = machine::Widen(path);
+    const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    const bool set = GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) &&
+                     SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr) == 0;
+    LocalFree(descriptor);
+    return set;
+}
+}  // namespace
+
+// The service executable placed in the system folder takes that folder's permissions, not those of the installer's
+// folder, on a first install and on a refresh alike.
+TEST(Faults, PlacedServiceTakesTheSystemFolderPermissions)
+{
+    const std::string placed = "C:\\Windows\\System32\\TesmarWiFiHotspotSvr.exe",
+                      offered = Expand("{PF}\\Tesmar\\Tesmar Settings\\TesmarWiFiHotspotSvr.exe"),
+                      imagePath = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TesmarWiFiHotspotSvr: ImagePath";
+    using Items = std::vector<std::pair<std::string, std::string>>;
+    const std::pair<const char*, Items> cases[] = {
+        {"first install", {}}, {"refresh", {{imagePath, "REG_EXPAND_SZ " + placed}, {placed, "version 1"}}}};
+    for (const auto& [chore, arranged] : cases)
+    {
+        machine::Reset();
+        for (const auto& [name, value] : arranged)
+            ASSERT_TRUE(machine::Apply(name, value, Fixture("")));
+        ASSERT_TRUE(machine::Apply(offered, "version 2", Fixture("")) && LetEveryoneChange(offered));
+        if (!EveryoneMayChange(offered))
+            GTEST_SKIP() << "this machine keeps no permission that lets everyone write a file";
+        EXPECT_EQ(RunLine(L"\"" + kProgram + L"\" /INSTALLSVR"), 1u) << chore;
+        EXPECT_FALSE(EveryoneMayChange(placed)) << chore;
+    }
+    machine::Reset();
 }
 
 // The watch seeds the wanted state from the system, applies nothing at its start, and after every change of any

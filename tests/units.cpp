@@ -101,3 +101,36 @@ TEST(Rules, UsageModeWaitsForTheShell)
         EXPECT_EQ(slept, (at == 1 ? std::vector<DWORD>{10000} : std::vector<DWORD>{1000, 1000, 10000}));
     }
 }
+
+static std::vector<std::pair<std::wstring, DWORD>> loads;
+static DWORD refusal = 0;
+static HMODULE WINAPI RefuseFirstLoad(LPCWSTR name, HANDLE, DWORD flags)
+{
+    loads.emplace_back(name, flags);
+    if (loads.size() > 1 || refusal == 0)
+        return reinterpret_cast<HMODULE>(0x1000 * loads.size());
+    SetLastError(refusal);
+    return nullptr;
+}
+
+// Windows 7 without update KB2533623 refuses the System32-only flag as an invalid parameter: version.dll then comes
+// by its full path in the system folder, never by its bare name. Any other failure is final.
+TEST(Rules, VersionDllFromTheSystemFolderOnly)
+{
+    wchar_t system[MAX_PATH];
+    const std::wstring dll = std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\version.dll";
+    using Loads = std::vector<std::pair<std::wstring, DWORD>>;
+    const Loads restricted = {{L"version.dll", LOAD_LIBRARY_SEARCH_SYSTEM32}};
+    const Loads fallback = {restricted[0], {dll, LOAD_WITH_ALTERED_SEARCH_PATH}};
+    const std::tuple<DWORD, Loads, UINT_PTR> cases[] = {{0, restricted, 0x1000},
+                                                        {ERROR_INVALID_PARAMETER, fallback, 0x2000},
+                                                        {ERROR_MOD_NOT_FOUND, restricted, 0},
+                                                        {ERROR_ACCESS_DENIED, restricted, 0}};
+    for (const auto& [error, expected, module] : cases)
+    {
+        loads.clear();
+        refusal = error;
+        EXPECT_EQ(reinterpret_cast<UINT_PTR>(LoadSystemVersionDll(RefuseFirstLoad)), module) << error;
+        EXPECT_EQ(loads, expected) << error;
+    }
+}

@@ -40,18 +40,6 @@ struct ModeWord
 // Searched in this order: the first word present decides, wherever it stands.
 const ModeWord kModeWords[] = {{L"mv", 1}, {L"mu", 3}, {L"nor", 0}, {L"ph", 2}};
 
-// Every user may create files in the common application-data folder: a profile there that is a link (a hard link,
-// or a symbolic link or junction on its way) would let whoever planted it choose which file an elevated run writes.
-// Only an absent profile, or a plain file under one name that is the profile itself, is written.
-bool ProfileMayBeWritten(const wchar_t* path)
-{
-    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    UniqueFile file(CreateFileW(path, FILE_READ_ATTRIBUTES, sharing, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file)
-        return GetLastError() == ERROR_FILE_NOT_FOUND;
-    return IsPlainFileAt(file.get(), path);
-}
 }  // namespace
 
 UsageModeRequest ParseUsageModeArgument(const wchar_t* argument)
@@ -105,6 +93,25 @@ bool ComposeProfilePath(const wchar_t* folder, wchar_t* path)
     return CopyText(path, kPathChars, folder) && AppendText(path, kPathChars, kProfileName);
 }
 
+bool HoldProfile(const wchar_t* path, UniqueFile* profile)
+{
+    // Reading is what makes the sharing rules bind (an open for attributes alone restricts nobody); without delete
+    // sharing the file can be neither renamed nor replaced while held. Reading and writing stay shared for the opens
+    // of WritePrivateProfileStringW, which ask for no right to delete. Windows documents no share mode for them;
+    // Wine's share reading and writing.
+    const DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES;
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
+    UniqueFile file(CreateFileW(path, access, sharing, nullptr, OPEN_EXISTING, flags, nullptr));
+    // Whatever appears at the name between the two opens is not ours: the creation then fails.
+    if (!file && GetLastError() == ERROR_FILE_NOT_FOUND)
+        file.reset(CreateFileW(path, access, sharing, nullptr, CREATE_NEW, flags, nullptr));
+    if (!file || !IsPlainFileAt(file.get(), path))
+        return false;
+    profile->reset(file.release());
+    return true;
+}
+
 void ApplyUsageMode(const UsageModeLibrary& library, int mode)
 {
     // The profile records the mode asked for whether or not the library could take it.
@@ -114,10 +121,12 @@ void ApplyUsageMode(const UsageModeLibrary& library, int mode)
     if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_APPDATA, FALSE))
         folder[0] = 0;
     wchar_t path[kPathChars];
-    if (!ComposeProfilePath(folder, path) || !ProfileMayBeWritten(path))
+    UniqueFile profile;
+    if (!ComposeProfilePath(folder, path) || !HoldProfile(path, &profile))
         return;
     wchar_t text[16];
     FormatText(text, ARRAYSIZE(text), L"%d", mode);
+    // Written by name while the checked file is held, so the name still leads to that file.
     WritePrivateProfileStringW(L"ConfigParam", L"InitWait", text, path);
 }
 

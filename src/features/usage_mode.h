@@ -44,6 +44,13 @@ bool LoadUsageModeLibrary(UsageModeLibrary* library);
 // `folder` is empty or the result would not fit.
 bool ComposeProfilePath(const wchar_t* folder, wchar_t* path);
 
+// Opens the profile file at `path`, creating it when absent, and holds it in `profile`: until that handle is closed
+// the file can be neither renamed nor replaced, while WritePrivateProfileStringW can still open it. Every user may
+// create files in the common application-data folder, so anything but a plain file under one name at `path` (a hard
+// link, or a file reached through a symbolic link or junction) is refused: an elevated write there would land in a
+// file of their choosing. False, with `profile` untouched, when refused or when the file cannot be opened.
+bool HoldProfile(const wchar_t* path, UniqueFile* profile);
+
 // Sets `mode` through the library when it offers SetQmxMode, then records it as "InitWait" in section
 // "ConfigParam" of the profile file in the common application-data folder, leaving the rest of the file alone.
 void ApplyUsageMode(const UsageModeLibrary& library, int mode);

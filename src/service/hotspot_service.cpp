@@ -25,11 +25,24 @@ bool LogFailure(const wchar_t* format)
     return false;
 }
 
+// The moved executable still carries the permissions of the installer's folder, which may let users write; the
+// service runs it as LocalSystem. A failed reset is logged and the placement stands: undoing a move that has been
+// done could leave the service without its executable, which is worse than a file left as the installer made it.
+void InheritTargetPermissions()
+{
+    if (!InheritFolderPermissions(kTarget))
+        LogFailure(L" InstallSvr SetNamedSecurityInfo TesmarWiFiHotspotSvr failed:%d");
+}
+
 bool FirstInstall(const wchar_t* newExecutable)
 {
+    if (!MyMoveFile(newExecutable, kTarget))
+        return LogFailure(L" InstallSvr TesmarWiFiHotspotSvr failed:%d");
+    // Before the executable first runs elevated.
+    InheritTargetPermissions();
     // The executable registers the service itself; its exit code is its own business.
     DWORD exitCode = 0;
-    if (MyMoveFile(newExecutable, kTarget) && RunAndWait(kTarget, L" install", &exitCode))
+    if (RunAndWait(kTarget, L" install", &exitCode))
         return true;
     return LogFailure(L" InstallSvr TesmarWiFiHotspotSvr failed:%d");
 }
@@ -54,7 +67,10 @@ bool SwapExecutable(const wchar_t* newExecutable)
     // A target that cannot be set aside is still replaced by the move below.
     const bool setAsideDone = MyMoveFile(kTarget, setAside);
     if (MyMoveFile(newExecutable, kTarget))
+    {
+        InheritTargetPermissions();
         return true;
+    }
     const DWORD error = GetLastError();
     if (setAsideDone)
         RestorePrevious(setAside);

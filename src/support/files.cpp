@@ -1,8 +1,10 @@
 #include "support/files.h"
 
+#include <aclapi.h>
 #include <shlwapi.h>
 
 #include "support/compat.h"
+#include "support/text.h"
 #include "support/unique.h"
 
 namespace
@@ -42,10 +44,29 @@ bool GetFileVersion(const wchar_t* path, FileVersion* version)
     if (path == nullptr)
         return false;
     // version.dll is not a KnownDLL: importing it would let a copy planted beside this elevated program load.
-    UniqueModule versionDll(LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    UniqueModule versionDll(LoadSystemVersionDll(LoadLibraryExW));
     if (!versionDll)
         return false;
     return ReadFixedFileInfo(versionDll.get(), path, version);
+}
+
+HMODULE LoadSystemVersionDll(LibraryLoader load)
+{
+    HMODULE module = load(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER)
+        return module;
+    // Never the bare name: it would be looked up beside this program again, where a planted copy may wait.
+    wchar_t dllPath[kPathChars];
+    const UINT chars = GetSystemDirectoryW(dllPath, kPathChars);
+    if (chars == 0)
+        return nullptr;
+    if (chars >= kPathChars || !AppendText(dllPath, kPathChars, L"\\version.dll"))
+    {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    // Its own imports are then looked up in the system folder first as well.
+    return load(dllPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 bool IsVersionOlder(const FileVersion& a, const FileVersion& b)
@@ -67,6 +88,21 @@ bool MyMoveFile(const wchar_t* source, const wchar_t* target)
         return false;
     SetFileAttributesW(target, attributes);
     return true;
+}
+
+bool InheritFolderPermissions(const wchar_t* path)
+{
+    // An empty list of the file's own entries; the unprotected DACL then takes the folder's inheritable entries.
+    ACL noEntries;
+    if (!InitializeAcl(&noEntries, sizeof(noEntries), ACL_REVISION))
+        return false;
+    const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION;
+    // The name is only read; the declaration merely lacks const.
+    const DWORD status =
+        SetNamedSecurityInfoW(const_cast<wchar_t*>(path), SE_FILE_OBJECT, what, nullptr, nullptr, &noEntries, nullptr);
+    if (status != ERROR_SUCCESS)
+        SetLastError(status);
+    return status == ERROR_SUCCESS;
 }
 
 bool IsPlainFileAt(HANDLE file, const wchar_t* path)

@@ -32,6 +32,27 @@ EntryKind g_error = {L"<<<=Ts error=>>>: %s\r\n", {}, {}};
 EntryKind g_debug = {L"<<<=Ts Debug =>>>: %s\r\n", {}, {}};
 wchar_t g_line[kLineChars];
 
+// A drive without media (a card reader, an empty optical drive) answers a probe of D: with the system's "no disk"
+// box unless critical errors are set to fail the call; a hidden, elevated run would wait on that box for ever, and the
+// installer with it. Only this thread's mode changes, and only while our own probe runs: the process mode is what
+// the tools we start inherit, and they keep the one they always had.
+class CriticalErrorsFailed
+{
+public:
+    CriticalErrorsFailed() { set_ = SetThreadErrorMode(GetThreadErrorMode() | SEM_FAILCRITICALERRORS, &previous_); }
+    ~CriticalErrorsFailed()
+    {
+        if (set_)
+            SetThreadErrorMode(previous_, nullptr);
+    }
+    CriticalErrorsFailed(const CriticalErrorsFailed&) = delete;
+    CriticalErrorsFailed& operator=(const CriticalErrorsFailed&) = delete;
+
+private:
+    DWORD previous_ = 0;
+    BOOL set_ = FALSE;
+};
+
 // A reader that locks the whole file (some viewers and backup tools do) also holds our byte, for as long as it
 // likes: the wait is bounded so that the chore never stalls behind it, and the line is then written unlocked.
 bool LockForOneLine(HANDLE file, OVERLAPPED* byte)
@@ -52,6 +73,7 @@ bool LogFolderPresent()
 {
     if (!g_logGate)
         return false;
+    const CriticalErrorsFailed quiet;
     // Once the folder is found missing, a plain file, or a link (junction or symbolic link) that could send an
     // elevated run's lines anywhere, logging stays off for the rest of the process.
     const DWORD attributes = GetFileAttributesW(kLogFolder);
@@ -106,6 +128,7 @@ void FormatLogLine(wchar_t* line, size_t capacity, const SYSTEMTIME& utc, int se
 
 void WriteLogLine(const wchar_t* entry)
 {
+    const CriticalErrorsFailed quiet;
     bool created = false;
     UniqueFile file(OpenLogFile(&created));
     if (!file)
