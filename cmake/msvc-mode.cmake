@@ -18,8 +18,11 @@ file(COPY ${mingw_include}/strsafe.h ${mingw_include}/_mingw_unicode.h DESTINATI
 # are ordinary functions.
 set(interlocked And64 CompareExchangePointer ExchangeAdd64 ExchangePointer Increment64 Decrement64 Or64 Xor64)
 list(TRANSFORM interlocked REPLACE "^(.+)$" "#define _Interlocked\\1 wine_Interlocked\\1\n")
-string(JOIN "" interlocked ${interlocked})
-file(WRITE ${msvc_mode}/wine-interlocked.h "${interlocked}")
+string(JOIN "" wine_headers ${interlocked})
+# Wine's winnt.h lacks the DACL protection flags that Microsoft's has had since Windows 2000.
+string(APPEND wine_headers "#define PROTECTED_DACL_SECURITY_INFORMATION 0x80000000L\n"
+                           "#define UNPROTECTED_DACL_SECURITY_INFORMATION 0x20000000L\n")
+file(WRITE ${msvc_mode}/wine-headers.h "${wine_headers}")
 
 # Compiler flags of a syntax-only read in MSVC mode: the Visual Studio build's options and definitions, then the
 # header arrangement above (WINE_UNICODE_NATIVE makes WCHAR wchar_t, as with Microsoft's headers).
@@ -27,4 +30,4 @@ list(TRANSFORM INSTELIX_DEFINITIONS PREPEND /D OUTPUT_VARIABLE msvc_definitions)
 set(INSTELIX_MSVC_MODE_FLAGS
     --target=i686-pc-windows-msvc /Zs /std:c++17 ${INSTELIX_MSVC_OPTIONS} ${msvc_definitions}
     /X -imsvc ${msvc_mode}/include -imsvc ${INSTELIX_WINE_INCLUDE}/windows -imsvc ${INSTELIX_WINE_INCLUDE}/msvcrt
-    /FI${msvc_mode}/wine-interlocked.h /DWINE_UNICODE_NATIVE /D__LONG32=long /D__CRT_INLINE=inline)
+    /FI${msvc_mode}/wine-headers.h /DWINE_UNICODE_NATIVE /D__LONG32=long /D__CRT_INLINE=inline)
