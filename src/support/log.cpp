@@ -73,7 +73,6 @@ bool LogFolderPresent()
 {
     if (!g_logGate)
         return false;
-    const CriticalErrorsFailed quiet;
     // Once the folder is found missing, a plain file, or a link (junction or symbolic link) that could send an
     // elevated run's lines anywhere, logging stays off for the rest of the process.
     const DWORD attributes = GetFileAttributesW(kLogFolder);
@@ -109,6 +108,8 @@ HANDLE OpenLogFile(bool* created)
 
 void LogEntry(EntryKind& kind, const wchar_t* format, va_list args)
 {
+    // Once for every probe of D: that an entry makes.
+    const CriticalErrorsFailed quiet;
     if (!LogFolderPresent())
         return;
     FormatTextV(kind.message, kMessageChars, format, args);
@@ -128,7 +129,6 @@ void FormatLogLine(wchar_t* line, size_t capacity, const SYSTEMTIME& utc, int se
 
 void WriteLogLine(const wchar_t* entry)
 {
-    const CriticalErrorsFailed quiet;
     bool created = false;
     UniqueFile file(OpenLogFile(&created));
     if (!file)
