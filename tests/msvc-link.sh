@@ -10,7 +10,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # rc.exe defines RC_INVOKED but not _MSC_VER, which llvm-rc's preprocessor (clang for an MSVC target) would define.
-if ! "$LLVM_RC" /U _MSC_VER /I "$WINE_INCLUDE/windows" /FO "$work/program.res" "$rc" >"$work/rc.txt" 2>&1; then
+# "--" keeps an input path such as /usr/src/... from being read as the option /U.
+if ! "$LLVM_RC" /U _MSC_VER /I "$WINE_INCLUDE/windows" /FO "$work/program.res" -- "$rc" >"$work/rc.txt" 2>&1; then
     cat "$work/rc.txt"
     exit 1
 fi
