@@ -1,7 +1,7 @@
 // What a row cannot show: registry values of odd types and sizes, keys without access, writers racing the log, a
 // version.dll planted beside a program, the profile held while it is written, the placed service executable's
 // permissions, and the rotation watch over time.
-#include "harness/rows.h"
+#include "harness/harness.h"
 
 #include <aclapi.h>
 #include <sddl.h>

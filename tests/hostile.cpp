@@ -3,7 +3,7 @@
 // then a rotation switch. The system's own split of the line gives the elements the program sees; the first that is
 // a form ending the walk decides the exit code, and the machine stays as it was. The only model is the forms of the
 // callers' reference, docs/switches.md.
-#include "harness/rows.h"
+#include "harness/harness.h"
 
 #include <shellapi.h>
 

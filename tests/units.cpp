@@ -3,7 +3,7 @@
 #include "drivers/vhid_driver.h"
 #include "features/rotation.h"
 #include "features/usage_mode.h"
-#include "harness/rows.h"
+#include "harness/harness.h"
 #include "support/files.h"
 #include "support/process.h"
 

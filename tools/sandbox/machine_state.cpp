@@ -75,19 +75,26 @@ void AddKey(Snapshot& snapshot, const std::wstring& path, REGSAM view, const std
     const std::string name = "HKLM\\" + Narrow(path) + label;
     snapshot[name] = "key";
     wchar_t child[16384];
-    DWORD chars = ARRAYSIZE(child), type = 0, size = 0;
-    for (DWORD i = 0; RegEnumValueW(opened, i, child, &chars, nullptr, &type, nullptr, &size) == 0; ++i)
+    for (DWORD i = 0;; ++i)
     {
+        DWORD chars = ARRAYSIZE(child);
+        DWORD type = 0;
+        DWORD size = 0;
+        if (RegEnumValueW(opened, i, child, &chars, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+            break;
         std::vector<BYTE> data(size);
         chars = ARRAYSIZE(child);
         RegEnumValueW(opened, i, child, &chars, nullptr, &type, data.data(), &size);
         data.resize(size);
         snapshot[name + ": " + Narrow(chars ? child : L"(default)")] = DescribeValue(type, data);
-        chars = ARRAYSIZE(child);
     }
-    for (DWORD i = 0;
-         RegEnumKeyExW(opened, i, child, &(chars = ARRAYSIZE(child)), nullptr, nullptr, nullptr, nullptr) == 0; ++i)
+    for (DWORD i = 0;; ++i)
+    {
+        DWORD chars = ARRAYSIZE(child);
+        if (RegEnumKeyExW(opened, i, child, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
         AddKey(snapshot, path + L"\\" + child, view, label);
+    }
 }
 
 std::string DescribeFile(const std::wstring& path, const WIN32_FIND_DATAW& found)
@@ -107,7 +114,10 @@ std::string DescribeFile(const std::wstring& path, const WIN32_FIND_DATAW& found
     }
     const DWORD shown = found.dwFileAttributes & ~(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL);
     if (shown != 0)
-        out += (snprintf(text, sizeof(text), ", attributes 0x%lx", shown), text);
+    {
+        snprintf(text, sizeof(text), ", attributes 0x%lx", shown);
+        out += text;
+    }
     const std::wstring extension = path.substr(std::min(path.size(), path.find_last_of(L'.')));
     if (found.nFileSizeLow < 1024 && (extension == L".cfg" || extension == L".inf" || extension == L".Inf"))
         out = "text: " + OneLine(ReadBytes(path));
@@ -151,7 +161,9 @@ void ForEachProcess(Visit visit)
 bool CopyWithVersion(const std::wstring& source, const std::wstring& target, const WORD v[4])
 {
     // The product version is the same for every copy, so that only the file version tells them apart.
-    const DWORD high = MAKELONG(v[1], v[0]), low = MAKELONG(v[3], v[2]), product = MAKELONG(0, 9);
+    const DWORD high = MAKELONG(v[1], v[0]);
+    const DWORD low = MAKELONG(v[3], v[2]);
+    const DWORD product = MAKELONG(0, 9);
     // A version block holding only the fixed information, laid out as a resource compiler does.
     struct
     {
@@ -166,12 +178,14 @@ bool CopyWithVersion(const std::wstring& source, const std::wstring& target, con
                0,
                {VS_FFI_SIGNATURE, VS_FFI_STRUCVERSION, high, low, product, 0, VS_FFI_FILEFLAGSMASK, 0, VOS_NT_WINDOWS32,
                 VFT_APP, 0, 0, 0}};
-    HANDLE update = nullptr;
-    return CopyFileW(source.c_str(), target.c_str(), FALSE) &&
-           (update = BeginUpdateResourceW(target.c_str(), FALSE)) != nullptr &&
-           UpdateResourceW(update, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO),
-                           MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), &block, sizeof(block)) &&
-           EndUpdateResourceW(update, FALSE);
+    if (!CopyFileW(source.c_str(), target.c_str(), FALSE))
+        return false;
+    HANDLE update = BeginUpdateResourceW(target.c_str(), FALSE);
+    if (update == nullptr)
+        return false;
+    const bool updated = UpdateResourceW(update, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO),
+                                         MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), &block, sizeof(block));
+    return EndUpdateResourceW(update, !updated) && updated;
 }
 
 bool ApplyFile(const std::wstring& path, const std::string& description, const std::wstring& standins)
@@ -180,7 +194,11 @@ bool ApplyFile(const std::wstring& path, const std::string& description, const s
     if (description == "absent")
         return true;
     if (description == "folder")
-        return MakeDirs(path), CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    {
+        MakeDirs(path);
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
     MakeDirs(path.substr(0, path.find_last_of(L'\\')));
     WORD v[4] = {};
     if (sscanf(description.c_str(), "version %hu.%hu.%hu.%hu", &v[0], &v[1], &v[2], &v[3]) >= 1)
@@ -201,14 +219,20 @@ bool ApplyValue(const std::string& name, const std::string& description)
     {
         const size_t at = v->first.empty() ? std::string::npos : name.find(v->first);
         if (at != std::string::npos)
-            view = v, end = at;
+        {
+            view = v;
+            end = at;
+        }
     }
     const std::wstring path = Widen(name.substr(5, end - 5));
     const size_t colon = name.find(": ", end);
     if (colon == std::string::npos)  // the key alone
     {
         if (description == "absent")
-            return RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str()), true;
+        {
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+            return true;
+        }
         HKEY created = nullptr;
         return RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE | view->second, nullptr,
                                &created, nullptr) == ERROR_SUCCESS &&
@@ -221,15 +245,19 @@ bool ApplyValue(const std::string& name, const std::string& description)
     const Key key(opened);
     const std::wstring value = Widen(name.substr(colon + 2));
     if (description == "absent")
-        return RegDeleteValueW(opened, value.c_str()), true;
+    {
+        RegDeleteValueW(opened, value.c_str());
+        return true;
+    }
     std::vector<BYTE> data;
     DWORD type = REG_NONE;
     const size_t blank = description.find(' ');
-    const std::string kind = description.substr(0, blank), rest = description.substr(blank + 1);
+    const std::string kind = description.substr(0, blank);
+    const std::string rest = description.substr(blank + 1);
     if (kind == "REG_DWORD")
     {
         const DWORD number = strtoul(rest.c_str(), nullptr, 10);
-        type = REG_DWORD,
+        type = REG_DWORD;
         data.assign(reinterpret_cast<const BYTE*>(&number), reinterpret_cast<const BYTE*>(&number + 1));
     }
     else if (kind == "REG_SZ" || kind == "REG_EXPAND_SZ")
@@ -273,7 +301,8 @@ Snapshot TakeSnapshot()
     }
     for (const wchar_t* path : kFiles)
         AddFiles(snapshot, path);
-    if (const int devices = CountVhidDevices(); devices >= 0)
+    const int devices = CountVhidDevices();
+    if (devices >= 0)
         snapshot[kDevices] = std::to_string(devices);
     ForEachProcess([&](DWORD, const wchar_t* image) {
         for (const wchar_t* program : kPrograms)
@@ -316,19 +345,6 @@ std::string SnapshotToText(const Snapshot& snapshot)
     return text;
 }
 
-Snapshot SnapshotFromText(const std::string& text)
-{
-    Snapshot snapshot;
-    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    {
-        const std::string line = text.substr(start, end - start);
-        const size_t tab = line.find('\t');
-        if (tab != std::string::npos)
-            snapshot[line.substr(0, tab)] = line.substr(tab + 1);
-    }
-    return snapshot;
-}
-
 bool Apply(const std::string& name, const std::string& description, const std::wstring& standins)
 {
     if (name == kDevices)
@@ -355,19 +371,24 @@ void Reset()
             RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);  // the default view
             HKEY opened = nullptr;
             if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS | view.second, &opened) == ERROR_SUCCESS)
-                RegDeleteTreeW(opened, nullptr), RegCloseKey(opened);
+            {
+                RegDeleteTreeW(opened, nullptr);
+                RegCloseKey(opened);
+            }
             RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key, view.second, 0);
         }
     }
     ForEachProcess([](DWORD id, const wchar_t* image) {
         for (const wchar_t* program : kPrograms)
         {
-            HANDLE process =
-                lstrcmpiW(image, program) == 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id) : nullptr;
-            if (process != nullptr && TerminateProcess(process, 0xDEAD))
+            if (lstrcmpiW(image, program) != 0)
+                continue;
+            HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+            if (process == nullptr)
+                continue;
+            if (TerminateProcess(process, 0xDEAD))
                 WaitForSingleObject(process, 5000);
-            if (process != nullptr)
-                CloseHandle(process);
+            CloseHandle(process);
         }
     });
     for (const wchar_t* path : kFiles)

@@ -27,7 +27,6 @@ Snapshot TakeSnapshot();
 // One line per difference, in name order: "+ name: now", "- name: before", "~ name: before -> now".
 std::vector<std::string> CompareSnapshots(const Snapshot& before, const Snapshot& after);
 std::string SnapshotToText(const Snapshot& snapshot);
-Snapshot SnapshotFromText(const std::string& text);
 
 // Makes one entry true. Beyond what a picture shows, a file may be "absent", a "folder", "standin" (a copy of the
 // stand-in program), "version a.b.c.d" (the stand-in program with that file version), "library NAME" (a copy of a
