@@ -20,11 +20,17 @@ const std::string kValue = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\InstelixF
 bool SetAccess(const wchar_t* sddl)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    bool set = false;
     HKEY key = nullptr;
-    const bool set = ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, 1, &descriptor, nullptr) &&
-                     !RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr) &&
-                     !RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
-    return RegCloseKey(key), LocalFree(descriptor), set;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr) == ERROR_SUCCESS)
+    {
+        set = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+        RegCloseKey(key);
+    }
+    LocalFree(descriptor);
+    return set;
 }
 }  // namespace
 
@@ -33,9 +39,12 @@ bool SetAccess(const wchar_t* sddl)
 TEST(Faults, OddRegistryValues)
 {
     wchar_t folder[MAX_PATH];
-    const std::string expands = "REG_EXPAND_SZ %CommonProgramFiles%\\", b259(259, 'b'),
-                      expanded(folder, folder + ExpandEnvironmentStringsW(L"%CommonProgramFiles%\\", folder, 260) - 1),
-                      tail(kPathChars - 1 - expanded.size(), 'a'), big = "type 3, bytes:" + std::string(1800, ' ');
+    const DWORD folderChars = ExpandEnvironmentStringsW(L"%CommonProgramFiles%\\", folder, MAX_PATH);
+    const std::string expanded(folder, folder + folderChars - 1);  // without the terminator
+    const std::string expands = "REG_EXPAND_SZ %CommonProgramFiles%\\";
+    const std::string tail(kPathChars - 1 - expanded.size(), 'a');  // with the folder, the 259 characters that fit
+    const std::string b259(259, 'b');
+    const std::string big = "type 3, bytes:" + std::string(1800, ' ');
     // clang-format off
     const std::tuple<std::string, bool, DWORD, std::string> cases[] = {
         {"type 4, bytes:", true, 0, ""}, {"type 3, bytes: 41 00 42", true, 0x420041, "AB"}, {big, false, 0, "-"},
@@ -51,7 +60,8 @@ TEST(Faults, OddRegistryValues)
         wmemset(read, L'x', kPathChars);
         EXPECT_EQ(ReadRegDword(&value, kKey, L"Value"), dwordRead) << stored.substr(0, 40);
         EXPECT_EQ(value, dwordRead ? dword : 0xCAFEF00D) << stored.substr(0, 40);
-        EXPECT_EQ(ReadRegString(kKey, L"Value", read) ? machine::Narrow(read) : "-" + machine::Narrow(read), text);
+        const bool textRead = ReadRegString(kKey, L"Value", read);
+        EXPECT_EQ(textRead ? machine::Narrow(read) : "-" + machine::Narrow(read), text);
     }
 }
 
@@ -62,16 +72,20 @@ TEST(Faults, KeysWithoutAccess)
          {std::make_tuple(L"D:", false, false), std::make_tuple(L"D:(D;;KR;;;WD)(A;;KA;;;WD)", false, true),
           std::make_tuple(L"D:(A;;KR;;;WD)", true, false), std::make_tuple(L"D:(A;;0x2001f;;;WD)", true, true)})
     {
-        ASSERT_TRUE(machine::Apply(kValue, "REG_DWORD 7", L"") && SetAccess(sddl));
+        ASSERT_TRUE(machine::Apply(kValue, "REG_DWORD 7", L""));
+        ASSERT_TRUE(SetAccess(sddl));
         DWORD value = 42;
         wchar_t text[kPathChars];
-        EXPECT_EQ(RegKeyExists(kKey) && ReadRegDword(&value, kKey, L"Value") && value == 7, readable);
+        const bool dwordRead = RegKeyExists(kKey) && ReadRegDword(&value, kKey, L"Value");
+        EXPECT_EQ(dwordRead && value == 7, readable);
         EXPECT_EQ(ReadRegString(kKey, L"Value", text), readable);
         EXPECT_EQ(WriteRegDword(9, kKey, L"Value"), writable) << machine::Narrow(sddl);
-        ASSERT_TRUE(SetAccess(L"D:(A;;KA;;;WD)") && ReadRegDword(&value, kKey, L"Value"));
+        ASSERT_TRUE(SetAccess(L"D:(A;;KA;;;WD)"));
+        ASSERT_TRUE(ReadRegDword(&value, kKey, L"Value"));
         EXPECT_EQ(value, writable ? 9u : 7u);
     }
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey), RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
 }
 
 // Four writers and the program race for the log while a viewer follows it: every line arrives once, in its
@@ -79,29 +93,41 @@ TEST(Faults, KeysWithoutAccess)
 TEST(Faults, RacingWriters)
 {
     ASSERT_TRUE(machine::Apply("D:\\DeviceControl", "folder", L""));
-    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"InstelixGo"),
-           ready = CreateSemaphoreW(nullptr, 0, 9, L"InstelixGo-ready");
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"InstelixGo");
+    HANDLE ready = CreateSemaphoreW(nullptr, 0, 9, L"InstelixGo-ready");
     std::vector<HANDLE> writers;
     for (const wchar_t* name : {L"A", L"B", L"C", L"D"})
         writers.push_back(Start(L"\"" + Fixture("helper.exe") + L"\" --log wait:InstelixGo burst:" + name + L":150"));
     for (size_t started = 0; started < writers.size(); ++started)  // each is ready once it has opened the event
         ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0);
     SetEvent(go);
-    for (std::string seen, bytes; WaitForMultipleObjects(4, writers.data(), TRUE, 0) == WAIT_TIMEOUT; seen = bytes)
+    std::string seen;
+    while (WaitForMultipleObjects(4, writers.data(), TRUE, 0) == WAIT_TIMEOUT)
     {
-        bytes = machine::ReadBytes(kLogFile);
+        const std::string bytes = machine::ReadBytes(kLogFile);
         EXPECT_EQ(bytes.compare(0, seen.size(), seen), 0) << "text already written changed";
         EXPECT_EQ(RunLine(L"\"" + kProgram + L"\" /POP"), 0u);
+        seen = bytes;
     }
     std::map<char, int> next;
     for (const std::string& entry : LogEntries(kLogFile, false))
+    {
         if (entry.rfind("error| ", 0) == 0)
-            EXPECT_EQ(entry, "error| " + std::string(1, entry[7]) + " line:" + std::to_string(next[entry[7]]++));
+        {
+            const char writer = entry[7];
+            EXPECT_EQ(entry, "error| " + std::string(1, writer) + " line:" + std::to_string(next[writer]));
+            ++next[writer];
+        }
         else
+        {
             EXPECT_TRUE(Matches("Debug|g_UnloadWordDropCtl  CreateProcess failed *", entry.c_str())) << entry;
+        }
+    }
     EXPECT_EQ(next, (std::map<char, int>{{'A', 150}, {'B', 150}, {'C', 150}, {'D', 150}}));
-    std::for_each(writers.begin(), writers.end(), CloseHandle);
-    CloseHandle(go), CloseHandle(ready);
+    for (HANDLE writer : writers)
+        CloseHandle(writer);
+    CloseHandle(go);
+    CloseHandle(ready);
 }
 
 // A version.dll planted beside a program is not the one that reads versions for it.
@@ -109,9 +135,9 @@ TEST(Faults, PlantedVersionDll)
 {
     const std::wstring probe = L"C:\\Suite\\plant\\versionprobe.exe";
     machine::RemoveTree(L"C:\\Suite\\plant");
-    ASSERT_TRUE(machine::Apply("C:\\Suite\\plant\\version.dll", "library standin-version.dll", Fixture("")) &&
-                machine::Apply("C:\\Suite\\plant\\versioned.exe", "version 1.2.3.4", Fixture("")) &&
-                CopyFileW(Fixture("versionprobe.exe").c_str(), probe.c_str(), FALSE));
+    ASSERT_TRUE(machine::Apply("C:\\Suite\\plant\\version.dll", "library standin-version.dll", Fixture("")));
+    ASSERT_TRUE(machine::Apply("C:\\Suite\\plant\\versioned.exe", "version 1.2.3.4", Fixture("")));
+    ASSERT_TRUE(CopyFileW(Fixture("versionprobe.exe").c_str(), probe.c_str(), FALSE));
     // Wine: prefer a native version.dll beside this program (what WINEDLLOVERRIDES=version=n,b would do).
     const wchar_t kOverrides[] = L"Software\\Wine\\AppDefaults\\versionprobe.exe\\DllOverrides";
     ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kOverrides, L"version", REG_SZ, L"native,builtin", 30), 0);
@@ -126,7 +152,8 @@ TEST(Faults, PlantedVersionDll)
 // profile functions still write it, whether it was there before or was created by the hold.
 TEST(Faults, HeldProfileStaysInPlace)
 {
-    const std::wstring folder = L"C:\\Suite\\profile\\", planted = folder + L"planted.cfg";
+    const std::wstring folder = L"C:\\Suite\\profile\\";
+    const std::wstring planted = folder + L"planted.cfg";
     // One file a case: Wine keeps a profile it has read in a cache of its own.
     const std::pair<std::wstring, std::string> cases[] = {{L"fresh.cfg", ""},
                                                           {L"kept.cfg", "[Other]\r\nKey=Value\r\n"}};
@@ -205,9 +232,9 @@ bool LetEveryoneChange(const std::string& path)
 // folder, on a first install and on a refresh alike.
 TEST(Faults, PlacedServiceTakesTheSystemFolderPermissions)
 {
-    const std::string placed = "C:\\Windows\\System32\\TesmarWiFiHotspotSvr.exe",
-                      offered = Expand("{PF}\\Tesmar\\Tesmar Settings\\TesmarWiFiHotspotSvr.exe"),
-                      imagePath = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TesmarWiFiHotspotSvr: ImagePath";
+    const std::string placed = "C:\\Windows\\System32\\TesmarWiFiHotspotSvr.exe";
+    const std::string offered = Expand("{PF}\\Tesmar\\Tesmar Settings\\TesmarWiFiHotspotSvr.exe");
+    const std::string imagePath = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TesmarWiFiHotspotSvr: ImagePath";
     using Items = std::vector<std::pair<std::string, std::string>>;
     const std::pair<const char*, Items> cases[] = {
         {"first install", {}}, {"refresh", {{imagePath, "REG_EXPAND_SZ " + placed}, {placed, "version 1"}}}};
@@ -232,14 +259,15 @@ TEST(Rotation, WatchAppliesEveryChange)
 {
     machine::Reset();
     auto set = [](const std::string& name, const char* value) { ASSERT_TRUE(machine::Apply(name, value, L"")); };
-    const std::string enable = Expand("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AutoRotation{64}: Enable"),
-                      wanted = Expand(kSettingsKey + "{64}: AutoRatation"),
-                      sub = Expand(kSettingsKey + "\\Sub{64}: Other");
+    const std::string enable = Expand("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AutoRotation{64}: Enable");
+    const std::string wanted = Expand(kSettingsKey + "{64}: AutoRatation");
+    const std::string sub = Expand(kSettingsKey + "\\Sub{64}: Other");
     set(Expand(kSettingsKey + "{64}"), "key");
     HANDLE watch = Start(L"\"" + kProgram + L"\" /rotationreg");
     Sleep(1000);
     EXPECT_EQ(machine::TakeSnapshot().count(wanted), 0u) << "seeded from nothing";  // neither state can be read
-    TerminateProcess(watch, 0xDEAD), CloseHandle(watch);
+    TerminateProcess(watch, 0xDEAD);
+    CloseHandle(watch);
     set(enable, "REG_DWORD 1");
     ClearJournal();
     watch = Start(L"\"" + kProgram + L"\" /rotationreg");
@@ -250,11 +278,15 @@ TEST(Rotation, WatchAppliesEveryChange)
                                                          {sub, "REG_DWORD 6"},    {enable, "REG_DWORD 1"},
                                                          {sub, "REG_DWORD 7"},    {wanted, "REG_DWORD 2"}};
     for (const auto& [name, value] : steps)
-        set(name, value), Sleep(300);
+    {
+        set(name, value);
+        Sleep(300);
+    }
     Lines hotkey3;
     for (int i = 0; i < 3; ++i)
         hotkey3.insert(hotkey3.end(), {"keys: 91 16", "keys: 79 16", "keys: 79 144", "keys: 91 144"});
     EXPECT_EQ(JournalLines(12), hotkey3);
     EXPECT_EQ(WaitForSingleObject(watch, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the watch ended";
-    TerminateProcess(watch, 0xDEAD), CloseHandle(watch);
+    TerminateProcess(watch, 0xDEAD);
+    CloseHandle(watch);
 }

@@ -28,7 +28,8 @@ TEST(Rules, UsageModeWords)
 
 TEST(Rules, InfPathFromDeviceDesc)
 {
-    const std::wstring a240(240, L'a'), inf = L"C:\\windows\\INF\\";
+    const std::wstring a240(240, L'a');
+    const std::wstring inf = L"C:\\windows\\INF\\";
     // clang-format off
     const std::pair<std::wstring, std::wstring> cases[] = {
         {L"oem12.inf,%desc%;x", inf + L"oem12.inf"}, {L"@oem3.inf", inf + L"oem3.inf"}, {L".inf", L""}, {L"", L""},
@@ -54,12 +55,13 @@ TEST(Rules, VersionOrderIsUnsigned)
 
 TEST(Rules, BoundedTexts)
 {
-    wchar_t buffer[16], line[kPathChars];
+    wchar_t buffer[16];
     wmemset(buffer, L'#', 16);
     EXPECT_FALSE(FormatText(buffer, 8, L"%s-%d", L"Größe und mehr", 5));
     EXPECT_EQ(std::wstring(buffer, 16), std::wstring(L"Größe u\0########", 16));
-    EXPECT_TRUE(BuildCommandLine(line, 18, L"C:\\a b\\t.exe", L" /S") &&
-                !BuildCommandLine(line, 17, L"C:\\a b\\t.exe", L" /S"));
+    wchar_t line[kPathChars];
+    EXPECT_TRUE(BuildCommandLine(line, 18, L"C:\\a b\\t.exe", L" /S"));
+    EXPECT_FALSE(BuildCommandLine(line, 17, L"C:\\a b\\t.exe", L" /S"));
     EXPECT_TRUE(ComposeProfilePath(std::wstring(kPathChars - 16, L'a').c_str(), line));
     EXPECT_FALSE(ComposeProfilePath(std::wstring(kPathChars - 15, L'a').c_str(), line));
     EXPECT_FALSE(ComposeProfilePath(L"", line)) << "the profile would land in the current drive's root";
@@ -83,7 +85,8 @@ TEST(Rules, HeldModifierRefusesRotation)
     EXPECT_FALSE(ModifierKeyHeld());
 }
 
-static int shellAt = 0, asked = 0;
+static int shellAt = 0;
+static int asked = 0;
 static std::vector<DWORD> slept;
 static void WINAPI Note(DWORD ms)
 {
@@ -95,9 +98,14 @@ TEST(Rules, UsageModeWaitsForTheShell)
 {
     for (int at : {1, 3})
     {
-        shellAt = at, asked = 0, slept.clear();
-        RunUsageModeChore(
-            L"/qmxwait", []() -> DWORD { return ++asked >= shellAt ? 4242 : 0; }, Note);
+        shellAt = at;
+        asked = 0;
+        slept.clear();
+        auto findShell = []() -> DWORD {
+            ++asked;
+            return asked >= shellAt ? 4242 : 0;
+        };
+        RunUsageModeChore(L"/qmxwait", findShell, Note);
         EXPECT_EQ(slept, (at == 1 ? std::vector<DWORD>{10000} : std::vector<DWORD>{1000, 1000, 10000}));
     }
 }
@@ -118,7 +126,8 @@ static HMODULE WINAPI RefuseFirstLoad(LPCWSTR name, HANDLE, DWORD flags)
 TEST(Rules, VersionDllFromTheSystemFolderOnly)
 {
     wchar_t system[MAX_PATH];
-    const std::wstring dll = std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\version.dll";
+    const UINT systemChars = GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring dll = std::wstring(system, systemChars) + L"\\version.dll";
     using Loads = std::vector<std::pair<std::wstring, DWORD>>;
     const Loads restricted = {{L"version.dll", LOAD_LIBRARY_SEARCH_SYSTEM32}};
     const Loads fallback = {restricted[0], {dll, LOAD_WITH_ALTERED_SEARCH_PATH}};

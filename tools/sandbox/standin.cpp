@@ -12,7 +12,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    const wchar_t *first = count > 1 ? argv[1] : L"", *last = argv[count - 1], *name = OwnName(nullptr);
+    const wchar_t* first = count > 1 ? argv[1] : L"";
+    const wchar_t* last = argv[count - 1];
+    const wchar_t* name = OwnName(nullptr);
     Journal(name, GetCommandLineW());
     if (lstrcmpiW(name, L"devcon.exe") == 0 && wcscmp(first, L"install") == 0)
         CreateVhidDevice();
