@@ -12,6 +12,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (argv == nullptr || count < 1)
+        return 3;
     const wchar_t* first = count > 1 ? argv[1] : L"";
     const wchar_t* last = argv[count - 1];
     const wchar_t* name = OwnName(nullptr);
