@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 
 #include <string>
@@ -291,6 +293,9 @@ int RecordKeys()
 
 int main()
 {
+    // The reports are read on Linux: lines end in LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     sandbox::UseStandins(OwnFolder());
     const std::wstring command = Argument(1);
     if (command == L"install")
