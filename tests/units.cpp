@@ -46,7 +46,9 @@ TEST(Rules, InfPathFromDeviceDesc)
 
 TEST(Rules, VersionOrderIsUnsigned)
 {
-    auto v = [](WORD a, WORD b, WORD c, WORD d) { return FileVersion{MAKELONG(d, c), MAKELONG(b, a)}; };
+    auto v = [](WORD a, WORD b, WORD c, WORD d) {
+        return FileVersion{static_cast<DWORD>(MAKELONG(d, c)), static_cast<DWORD>(MAKELONG(b, a))};
+    };
     EXPECT_TRUE(IsVersionOlder(v(1, 0, 1, 0), v(1, 0, 40000, 0)));
     EXPECT_TRUE(IsVersionOlder(v(1, 9, 65535, 65535), v(2, 0, 0, 0)));
     EXPECT_FALSE(IsVersionOlder(v(32768, 0, 0, 0), v(1, 0, 0, 0)));  // a signed compare would downgrade

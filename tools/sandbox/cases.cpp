@@ -126,8 +126,8 @@ std::string Differences(const Case& check, const Outcome& outcome)
 {
     std::string report;
     if (outcome.exitCode != check.exitCode)
-        report += "  exit code " + std::to_string(outcome.exitCode) + ", expected " +
-                  std::to_string(check.exitCode) + "\n";
+        report +=
+            "  exit code " + std::to_string(outcome.exitCode) + ", expected " + std::to_string(check.exitCode) + "\n";
     report += ListDifferences("changes", check.changes, outcome.changes, true);
     report += ListDifferences("journal", check.journal, outcome.journal, false);
     if (!outcome.logFault.empty())
@@ -142,8 +142,8 @@ bool PrepareMachine()
     machine::Reset();
     machine::RemoveTree(L"C:\\instelix-running");  // so that a stand-in takes the letter case its case gives
     const std::wstring program = Standins() + L"..\\Instelix.exe";
-    const bool ready = machine::Apply("D:\\DeviceControl", "folder", L"") && machine::Apply("C:\\Suite", "folder", L"") &&
-                       CopyFileW(program.c_str(), kProgramPath, FALSE);
+    const bool ready = machine::Apply("D:\\DeviceControl", "folder", L"") &&
+                       machine::Apply("C:\\Suite", "folder", L"") && CopyFileW(program.c_str(), kProgramPath, FALSE);
     // A trap on 32-bit Windows for a program that trusts this folder to be the other Program Files.
     CreateDirectoryW(L"C:\\Program Files (x86)", nullptr);
     return ready;

@@ -68,8 +68,8 @@ std::string RegistryValueFault(const std::string& name, const std::string& value
 
 std::string RegistryFault(const std::string& name, const std::string& value)
 {
-    const bool labelled = name.find(" [64-bit view]") != std::string::npos ||
-                          name.find(" [32-bit view]") != std::string::npos;
+    const bool labelled =
+        name.find(" [64-bit view]") != std::string::npos || name.find(" [32-bit view]") != std::string::npos;
     if (labelled && !machine::IsWin64())
         return "32-bit Windows has one registry view: leave out the view's label";
     return RegistryValueFault(name, value);
