@@ -40,7 +40,10 @@ while [ $# -gt 0 ]; do
 done
 if [ -n "$check" ]; then
     [ $# -eq 0 ] && [ ${#items[@]} -eq 0 ] || usage "--check takes neither switches nor --set"
-    [ -f "$check" ] || usage "$check: no such file"
+    if [ ! -f "$check" ]; then
+        echo "try.sh: $check: no such file" >&2
+        exit 2
+    fi
 fi
 
 # shellcheck source=setup.sh
