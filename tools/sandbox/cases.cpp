@@ -53,11 +53,6 @@ std::string UndefinedName(const std::string& line)
     return line.substr(open, close - open + 1);
 }
 
-bool IsNumber(const std::string& text)
-{
-    return !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
-}
-
 // Reads the fields of a case line; empty when they are right, else what is wrong.
 std::string ReadFields(const std::string& line, Case& found, bool& forThisMachine)
 {
@@ -77,7 +72,7 @@ std::string ReadFields(const std::string& line, Case& found, bool& forThisMachin
         return "a case without a name";
     if (!known || machine.size() > 2 || (machine.size() == 2 && machine[1] != "modules"))
         return "machine \"" + fields[1] + "\": expected both, 64 or 32, then \"modules\" if the case needs them";
-    if (!IsNumber(fields[4]) || std::stoull(fields[4]) > 0xFFFFFFFFull)
+    if (!IsDecimal(fields[4], 0xFFFFFFFFull))
         return "exit code \"" + fields[4] + "\": expected a number";
     forThisMachine = machine[0] == "both" || (machine[0] == "64") == machine::IsWin64();
     found.title += fields[0];

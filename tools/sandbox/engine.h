@@ -29,6 +29,8 @@ std::string Replace(std::string text, const std::string& token, const std::strin
 Lines Split(const std::string& text, const std::string& separator);
 // "*" in `pattern` stands for any text.
 bool Matches(const char* pattern, const char* text);
+// `text` is a decimal number from 0 to `most`.
+bool IsDecimal(const std::string& text, unsigned long long most);
 
 // One arranged item, read from "NAME = VALUE" (an entry of the machine picture), "env NAME = VALUE",
 // "held PATH", "locked PATH", "link PATH = FILE", "symlink PATH = TARGET", "cwd = FOLDER" or
@@ -67,6 +69,10 @@ private:
     bool startedPrograms = false;
     int lingering = 0;
 };
+
+// Starts a copy of the stand-in `program` at `path` with `argument` and gives its process id once it has fully
+// started; 0 when it could not be started. It runs until ended or until this process has gone.
+DWORD StartLingering(const std::wstring& path, const std::wstring& program, const std::wstring& argument);
 
 // The desktop a run needs: a shell (a lingering stand-in named explorer.exe) and a recorder that journals the keys
 // the program injects. Both end with this process.

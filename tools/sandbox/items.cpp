@@ -1,0 +1,239 @@
+// Items: reading and checking them before anything is changed, and arranging them.
+#include "engine.h"
+
+#include <regex>
+
+namespace sandbox
+{
+namespace
+{
+bool StartsWith(const std::string& text, const std::string& start)
+{
+    return text.compare(0, start.size(), start) == 0;
+}
+
+// A path on one of the stand-in machine's own drives. Any other letter may reach outside it (Z: is the Linux root).
+bool OnMachineDrives(const std::string& path)
+{
+    if (path.size() < 3 || path[1] != ':' || path[2] != '\\')
+        return false;
+    const char drive = static_cast<char>(toupper(static_cast<unsigned char>(path[0])));
+    return drive == 'C' || drive == 'D';
+}
+
+std::wstring Expanded(const std::string& value)
+{
+    wchar_t expanded[8192];
+    const DWORD length = ExpandEnvironmentStringsW(machine::Widen(value).c_str(), expanded, ARRAYSIZE(expanded));
+    if (length == 0 || length > ARRAYSIZE(expanded))
+        return machine::Widen(value);
+    return expanded;
+}
+
+// What is wrong with a registry entry's value; empty when nothing is.
+std::string RegistryValueFault(const std::string& name, const std::string& value)
+{
+    const bool keyOnly = name.find(": ") == std::string::npos;
+    if (value == "absent")
+        return "";
+    if (keyOnly)
+        return value == "key" ? "" : "a key takes \"key\" or \"absent\"";
+    const std::string kind = value.substr(0, value.find(' '));
+    const std::string rest = value.size() > kind.size() ? value.substr(kind.size() + 1) : "";
+    if (kind == "REG_DWORD")
+        return IsDecimal(rest, 0xFFFFFFFFull) ? "" : "REG_DWORD takes a number below 2^32";
+    if (kind == "REG_SZ" || kind == "REG_EXPAND_SZ")
+        return "";
+    if (kind == "type")
+    {
+        static const std::regex bytes("(0|[1-9][0-9]{0,9}), bytes:( [0-9a-fA-F]{2})*");
+        return std::regex_match(rest, bytes) ? "" : "expected \"type N, bytes: 01 02 ...\"";
+    }
+    return "no value kind \"" + kind + "\" (key, absent, REG_DWORD, REG_SZ, REG_EXPAND_SZ, type N, bytes: ...)";
+}
+
+std::string RegistryFault(const std::string& name, const std::string& value)
+{
+    const bool labelled =
+        name.find(" [64-bit view]") != std::string::npos || name.find(" [32-bit view]") != std::string::npos;
+    if (labelled && !machine::IsWin64())
+        return "32-bit Windows has one registry view: leave out the view's label";
+    return RegistryValueFault(name, value);
+}
+
+// What is wrong with a file entry's value; empty when nothing is.
+std::string FileFault(const std::string& value)
+{
+    static const std::regex version("version [0-9]{1,5}(\\.[0-9]{1,5}){0,3}");
+    if (value == "absent" || value == "folder" || value == "standin" || StartsWith(value, "text: "))
+        return "";
+    if (StartsWith(value, "version "))
+        return std::regex_match(value, version) ? "" : "expected \"version a.b.c.d\"";
+    if (StartsWith(value, "library "))
+    {
+        const std::wstring library = Standins() + machine::Widen(value.substr(8));
+        if (GetFileAttributesW(library.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return "no stand-in library \"" + value.substr(8) + "\"";
+        return "";
+    }
+    return "no file kind \"" + value.substr(0, value.find(' ')) +
+           "\" (absent, folder, standin, version a.b.c.d, library NAME, text: ...)";
+}
+
+std::string EntryFault(const std::string& name, const std::string& value)
+{
+    if (name == "virtual HID devices present")
+        return IsDecimal(value, 16) ? "" : "a device count from 0 to 16";
+    if (StartsWith(name, "HKLM\\"))
+        return RegistryFault(name, value);
+    if (OnMachineDrives(name))
+        return FileFault(value);
+    if (name.size() > 1 && name[1] == ':')
+        return "a path outside the machine's drives C: and D:";
+    return "not a registry entry (HKLM\\...), a file on C: or D:, or \"virtual HID devices present\"";
+}
+
+// What is wrong with an item of another kind than an entry; empty when nothing is.
+std::string KindFault(const Item& item)
+{
+    const bool paths = item.kind == "held" || item.kind == "locked" || item.kind == "link" || item.kind == "symlink";
+    if (paths && !OnMachineDrives(item.name))
+        return "a path outside the machine's drives C: and D:";
+    if ((item.kind == "link" || item.kind == "symlink") && !OnMachineDrives(item.value))
+        return "a target outside the machine's drives C: and D:";
+    if (item.kind == "cwd" && !OnMachineDrives(machine::Narrow(Expanded(item.value))))
+        return "a folder outside the machine's drives C: and D:";
+    if (item.kind == "running" && (item.name.find('\\') != std::string::npos || item.name.empty()))
+        return "a program's file name, without a folder";
+    if (item.kind == "running" && !IsDecimal(item.value, 8))
+        return "a count from 0 to 8";
+    if (item.kind == "env" && (item.name.empty() || item.name.find('=') != std::string::npos))
+        return "a variable's name";
+    return "";
+}
+
+// Starts a copy of the stand-in `program` at `path` and returns its process id once it has fully started (it opens
+// an event then); 0 when it could not be started.
+bool SymbolicLink(const std::wstring& link, const std::wstring& target = L"")
+{
+    using Convert = char*(CDECL*)(LPCWSTR);
+    const FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    if (found == nullptr)
+        return false;
+    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(found));
+    auto linuxName = [&](const std::wstring& path) { return L" \"" + machine::Widen(convert(path.c_str())) + L"\""; };
+    HANDLE started = nullptr;
+    if (target.empty())
+        started = Start(L"Z:\\bin\\rm" + linuxName(link));
+    else
+        started = Start(L"Z:\\bin\\ln -s" + linuxName(target) + linuxName(link));
+    if (started != nullptr)
+        CloseHandle(started);
+    auto done = [&] { return (GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES) == target.empty(); };
+    for (int waited = 0; waited < 5000 && !done(); waited += 10)
+        Sleep(10);
+    return done();
+}
+
+bool HoldFile(const std::wstring& path, bool locked, std::vector<HANDLE>& held)
+{
+    // A reader; a locking one shares writing and locks everything past 2^62.
+    DWORD share = FILE_SHARE_READ;
+    if (locked)
+        share |= FILE_SHARE_WRITE;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    held.push_back(file);
+    if (!locked)
+        return true;
+    OVERLAPPED from = {};
+    from.OffsetHigh = 1u << 30;
+    return LockFileEx(file, 0, 0, 0, 1u << 30, &from) != FALSE;
+}
+}  // namespace
+
+bool ParseItem(const std::string& text, Item& item, std::string& error)
+{
+    static const char* const kKinds[] = {"env ", "held ", "locked ", "link ", "symlink ", "running "};
+    item = Item();
+    item.text = text;
+    item.kind = "entry";
+    std::string rest = text;
+    for (const char* kind : kKinds)
+    {
+        if (StartsWith(text, kind))
+        {
+            item.kind = std::string(kind, strlen(kind) - 1);
+            rest = text.substr(strlen(kind));
+        }
+    }
+    if (StartsWith(text, "cwd = "))
+        item.kind = "cwd";
+    const size_t is = rest.find(" = ");
+    const bool takesValue = item.kind != "held" && item.kind != "locked";
+    std::string fault;
+    if (takesValue && is == std::string::npos)
+        fault = "expected NAME = VALUE";
+    else if (!takesValue && is != std::string::npos)
+        fault = "\"" + item.kind + "\" takes a path and no value";
+    else
+    {
+        item.name = rest.substr(0, is);
+        item.value = takesValue ? rest.substr(is + 3) : "";
+        fault = item.kind == "entry" ? EntryFault(item.name, item.value) : KindFault(item);
+    }
+    if (fault.empty())
+        return true;
+    error = "item '" + text + "': " + fault;
+    return false;
+}
+
+Arrangement::~Arrangement()
+{
+    for (const std::wstring& variable : variables)
+        SetEnvironmentVariableW(variable.c_str(), nullptr);
+    for (HANDLE file : held)
+        CloseHandle(file);
+    for (const std::wstring& link : links)
+        SymbolicLink(link);
+}
+
+bool Arrangement::Apply(const Item& item, std::string& error)
+{
+    const std::wstring name = machine::Widen(item.name);
+    bool done = true;
+    if (item.kind == "env")
+    {
+        variables.push_back(name);
+        done = SetEnvironmentVariableW(name.c_str(), Expanded(item.value).c_str()) != FALSE;
+    }
+    else if (item.kind == "held" || item.kind == "locked")
+        done = HoldFile(name, item.kind == "locked", held);
+    else if (item.kind == "link")
+        done = CreateHardLinkW(name.c_str(), machine::Widen(item.value).c_str(), nullptr) != FALSE;
+    else if (item.kind == "symlink")
+    {
+        machine::RemoveTree(name);
+        links.push_back(name);
+        done = SymbolicLink(name, machine::Widen(item.value));
+    }
+    else if (item.kind == "running")
+    {
+        for (unsigned long i = std::stoul(item.value); i > 0 && done; --i)
+        {
+            const std::wstring path = L"C:\\instelix-running\\" + std::to_wstring(lingering) + L"\\" + name;
+            ++lingering;
+            done = StartLingering(path, L"standin.exe", L"--linger") != 0;
+        }
+        startedPrograms = true;
+    }
+    else if (item.kind == "cwd")
+        folder = Expanded(item.value);
+    else
+        done = machine::Apply(item.name, item.value, Standins());
+    if (!done)
+        error = "item '" + item.text + "': could not be arranged";
+    return done;
+}
+}  // namespace sandbox
