@@ -141,6 +141,8 @@ Desktop::Desktop()
 {
     SetEnvironmentVariableW(L"INSTELIX_JOURNAL", kJournal);
     SetEnvironmentVariableW(L"INSTELIX_OWNER", std::to_wstring(GetCurrentProcessId()).c_str());
+    // Earlier desktops' copies; those of a desktop still running are in use and stay.
+    machine::RemoveTree(L"C:\\instelix-desktop");
     const std::wstring folder = L"C:\\instelix-desktop\\" + std::to_wstring(GetCurrentProcessId()) + L"\\";
     const DWORD shell = StartLingering(folder + L"explorer.exe", L"standin.exe", L"--linger");
     StartLingering(folder + L"keys.exe", L"sandbox.exe", L"keys");
