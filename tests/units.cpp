@@ -47,7 +47,9 @@ TEST(Rules, InfPathFromDeviceDesc)
 TEST(Rules, VersionOrderIsUnsigned)
 {
     auto v = [](WORD a, WORD b, WORD c, WORD d) {
-        return FileVersion{static_cast<DWORD>(MAKELONG(d, c)), static_cast<DWORD>(MAKELONG(b, a))};
+        const DWORD low = MAKELONG(d, c);
+        const DWORD high = MAKELONG(b, a);
+        return FileVersion{low, high};
     };
     EXPECT_TRUE(IsVersionOlder(v(1, 0, 1, 0), v(1, 0, 40000, 0)));
     EXPECT_TRUE(IsVersionOlder(v(1, 9, 65535, 65535), v(2, 0, 0, 0)));

@@ -2,10 +2,7 @@
 
 std::wstring Fixture(const std::string& name)
 {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::wstring program(path, length);
-    return program.substr(0, program.find_last_of(L'\\') + 1) + L"fixtures\\" + machine::Widen(name);
+    return sandbox::ProgramFolder() + L"fixtures\\" + machine::Widen(name);
 }
 
 DWORD RunLine(const std::wstring& line, const std::wstring& program)

@@ -68,6 +68,14 @@ DWORD StartLingering(const std::wstring& path, const std::wstring& program, cons
 
 // Makes (or with `target` empty removes) a symbolic link on the Linux side: Wine makes none itself, nor removes one
 // without following it. It starts Linux programs without a handle to wait on, so the link is watched instead.
+std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::wstring program(path, length);
+    return program.substr(0, program.find_last_of(L'\\') + 1);
+}
+
 void UseStandins(const std::wstring& folder)
 {
     standins = folder;

@@ -13,6 +13,8 @@ namespace sandbox
 {
 using Lines = std::vector<std::string>;
 
+// The folder of this program, ending in a backslash.
+std::wstring ProgramFolder();
 // The folder of the stand-in programs and libraries (ending in a backslash); Instelix.exe is in its parent.
 void UseStandins(const std::wstring& folder);
 const std::wstring& Standins();

@@ -25,14 +25,6 @@ namespace
 {
 const wchar_t kStopEvent[] = L"instelix-sandbox-stop";
 
-std::wstring OwnFolder()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
 bool Install()
 {
     machine::Reset();
@@ -296,7 +288,7 @@ int main()
     // The reports are read on Linux: lines end in LF.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    sandbox::UseStandins(OwnFolder());
+    sandbox::UseStandins(sandbox::ProgramFolder());
     const std::wstring command = Argument(1);
     if (command == L"install")
         return Install() ? 0 : 1;
