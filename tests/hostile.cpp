@@ -115,11 +115,12 @@ TEST(Hostile, CommandLines)
         for (int i = 0; i < count && expected < 0; ++i)
             expected = forms.count(elements[i]) ? forms.at(elements[i]) : -1;
         LocalFree(elements);
-        SCOPED_TRACE(testing::Message() << "seed " << seed << ", line " << line << ": "
-                                        << machine::Narrow(text.substr(0, 300)));
+        // Not SCOPED_TRACE, which starts a thread (harness.h says why the test program keeps to one).
+        const std::string where = "seed " + std::to_string(seed) + ", line " + std::to_string(line) + ": " +
+                                  machine::Narrow(text.substr(0, 300));
         ClearJournal();
-        EXPECT_EQ(RunLine(text), static_cast<DWORD>(std::max(expected, 0)));
-        EXPECT_EQ(machine::CompareSnapshots(clean, machine::TakeSnapshot()), Lines());
-        EXPECT_EQ(JournalLines(), Lines());
+        EXPECT_EQ(RunLine(text), static_cast<DWORD>(std::max(expected, 0))) << where;
+        EXPECT_EQ(machine::CompareSnapshots(clean, machine::TakeSnapshot()), Lines()) << where;
+        EXPECT_EQ(JournalLines(), Lines()) << where;
     }
 }
