@@ -16,10 +16,23 @@ mkdir -p "$work"
 touch "$outside/victim"
 failures=0
 
-sandbox() { wine "$tool" "$@" </dev/null; }
+# The script's own output, also while a call's output goes to a file.
+exec 3>&1
 fail() {
-    echo "FAIL: $*"
+    echo "FAIL: $*" >&3
     failures=$((failures + 1))
+}
+# shellcheck source=harness/limits.sh
+source "$(dirname "$0")/harness/limits.sh"
+call_limit=$(wine_limit 30 90)
+# Each call of the tool within a limit of its own, so that one that hangs is named and the rest still runs.
+sandbox() {
+    local status=0
+    timeout -k 5 "$call_limit" wine "$tool" "$@" </dev/null || status=$?
+    if [ $status = 124 ] || [ $status = 137 ]; then
+        fail "sandbox $*: did not finish within $call_limit s"
+    fi
+    return $status
 }
 
 # refused EXPECTED-LINE COMMAND...: the command prints EXPECTED-LINE alone and leaves the machine and the journal.
@@ -81,6 +94,16 @@ case_refused "cases.txt:1: machine \"65\": expected both, 64 or 32, then \"modul
 case_refused "cases.txt:1: exit code \"one\": expected a number" 'odd exit | both | | /INSTALLSVR | one'
 case_refused "cases.txt:1: a continuation without a line before it" '    | both | | /INSTALLSVR | 1'
 refused "none.txt: no such file" check 'C:\sandbox-input\none.txt' none.txt
+printf '%s\n' 'first | both | | /none | 0' 'second | both | | /none | 0' >"$work/cases.txt"
+refused "--after takes the number of one of the file's 2 cases here" check 'C:\sandbox-input\cases.txt' cases.txt \
+    --after 3
+
+# A runner that had to end a case goes on after it: that case is reported as failed, those before it are not run.
+sandbox check 'C:\sandbox-input\cases.txt' cases.txt --after 1 >"$work/out" 2>&1
+[ "$(cat "$work/out")" = "FAILED  first (cases.txt:1)
+  did not finish; the runner ended it
+ok      second
+1 passed, 1 failed" ] || fail "after a hung case: $(cat "$work/out")"
 
 # What if the installed driver were current: nothing to do. As installed, it is older and is updated.
 printf '%s\n' 'C:\Windows\System32\drivers\AcpiQrx.sys = version 3.0.0.0' >"$work/items.txt"

@@ -2,7 +2,10 @@
 //   sandbox install               resets the machine to one with the suite installed (stand-ins at their paths)
 //   sandbox run ITEMS [SWITCH...] applies the items of the file ITEMS (one a line), runs C:\Suite\Instelix.exe with
 //                                 the switches as given, and reports what the run did
-//   sandbox check FILE NAME       runs every case of the case file FILE (called NAME in messages)
+//   sandbox check FILE NAME [--after N]
+//                                 runs every case of the case file FILE (called NAME in messages) meant for this
+//                                 machine; with --after, only those after its Nth, which a runner had to end (it is
+//                                 reported as failed)
 //   sandbox snapshot FILE         writes a picture of what Instelix may touch
 //   sandbox stop                  ends the program of a waiting "run"
 //   sandbox keys                  journals the keys a low-level hook sees until this machine's owner goes
@@ -227,23 +230,48 @@ int RunOnce(const std::wstring& itemFile)
     return 0;
 }
 
-int Check(const std::wstring& file, const std::string& name)
+// The N of "--after N" in `after`, 0 without the option. False when N does not number one of `count` cases.
+bool ReadAfter(const std::wstring& option, const std::wstring& number, size_t count, size_t& after)
+{
+    after = 0;
+    if (option.empty())
+        return true;
+    if (option != L"--after" || !sandbox::IsDecimal(machine::Narrow(number), 0xFFFF))
+        return false;
+    after = std::stoul(number);
+    return after >= 1 && after <= count;
+}
+
+int Check(const std::wstring& file, const std::string& name, const std::wstring& option, const std::wstring& hung)
 {
     std::vector<sandbox::Case> cases;
     std::string error;
     bool read = false;
+    size_t after = 0;
     if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
         error = name + ": no such file";
     else
         read = sandbox::ReadCases(machine::ReadBytes(file), name, cases, error);
+    if (read && !ReadAfter(option, hung, cases.size(), after))
+    {
+        read = false;
+        error = "--after takes the number of one of the file's " + std::to_string(cases.size()) + " cases here";
+    }
     if (!read)
     {
         fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
-    const sandbox::Desktop desktop;
     int passed = 0;
     int failed = 0;
+    if (after > 0)
+    {
+        const sandbox::Case& ended = cases[after - 1];
+        Print("FAILED  " + ended.title + " (" + ended.where + ")\n  did not finish; the runner ended it\n");
+        ++failed;
+        cases.erase(cases.begin(), cases.begin() + static_cast<std::ptrdiff_t>(after));
+    }
+    const sandbox::Desktop desktop;
     for (const sandbox::Case& check : cases)
     {
         bool skipped = false;
@@ -295,7 +323,7 @@ int main()
     if (command == L"run")
         return RunOnce(Argument(2));
     if (command == L"check")
-        return Check(Argument(2), machine::Narrow(Argument(3)));
+        return Check(Argument(2), machine::Narrow(Argument(3)), Argument(4), Argument(5));
     if (command == L"snapshot")
         return machine::WriteBytes(Argument(2), machine::SnapshotToText(machine::TakeSnapshot())) ? 0 : 1;
     if (command == L"keys")
@@ -308,6 +336,7 @@ int main()
             CloseHandle(stop);
         return set ? 0 : 1;
     }
-    fprintf(stderr, "usage: sandbox install | run ITEMS [SWITCH...] | check FILE NAME | snapshot FILE | stop\n");
+    fprintf(stderr, "usage: sandbox install | run ITEMS [SWITCH...] | check FILE NAME [--after N] | snapshot FILE | "
+                    "stop\n");
     return 2;
 }
