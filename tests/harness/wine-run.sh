@@ -73,7 +73,7 @@ run_once() {
         # The tool's first verdict is then the one of the case ended before.
         extra=(--after "$after")
         reported=1
-    elif [ "$kind" = gtest ]; then
+    elif [ "$kind" = gtest ] && [ "$positive$negative" != "*" ]; then
         extra=("--gtest_filter=$positive${negative:+-$negative}")
     fi
     wine "$program" "${arguments[@]}" "${extra[@]}" </dev/null >"$output" 2>&1 &
@@ -101,7 +101,7 @@ run_once() {
             return 1
         fi
         if [ -z "$hung" ]; then
-            say "the program did not start its first case within $case_limit s; ended"
+            say "the program stalled outside its cases for $case_limit s; ended"
             return 1
         fi
         say "$hung did not finish within $case_limit s; ended, the cases after it run in a new process"
