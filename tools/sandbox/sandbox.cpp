@@ -242,7 +242,7 @@ bool ReadAfter(const std::wstring& option, const std::wstring& number, size_t co
     return after >= 1 && after <= count;
 }
 
-int Check(const std::wstring& file, const std::string& name, const std::wstring& option, const std::wstring& hung)
+int Check(const std::wstring& file, const std::string& name, const std::wstring& option, const std::wstring& number)
 {
     std::vector<sandbox::Case> cases;
     std::string error;
@@ -252,7 +252,7 @@ int Check(const std::wstring& file, const std::string& name, const std::wstring&
         error = name + ": no such file";
     else
         read = sandbox::ReadCases(machine::ReadBytes(file), name, cases, error);
-    if (read && !ReadAfter(option, hung, cases.size(), after))
+    if (read && !ReadAfter(option, number, cases.size(), after))
     {
         read = false;
         error = "--after takes the number of one of the file's " + std::to_string(cases.size()) + " cases here";
