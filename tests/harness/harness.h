@@ -5,8 +5,9 @@
 // threads of a process share one thread-area descriptor, which holds the TEB of the thread started last; the next
 // signal the main thread takes (the server suspending it, say) reloads it from there, and the main thread goes on
 // as the other thread: it reads that thread's server replies and hangs or dies. GoogleTest starts a thread of its own
-// at the first SCOPED_TRACE or failure, so the tests use neither traces nor threads; after a failure on such a
-// machine the runner (wine-run.sh) ends a hung case and goes on in a new process.
+// at the first SCOPED_TRACE, skip or failure, so the tests use neither traces nor threads, and a run that passes with
+// a second thread fails everywhere. After a failure on such a machine the runner (wine-run.sh) ends a hung case and
+// goes on in a new process.
 #include <gtest/gtest.h>
 
 #include "engine.h"
