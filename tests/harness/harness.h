@@ -1,13 +1,9 @@
 #pragma once
 // What the tests share: the sandbox's engine (tools/sandbox) seen through GoogleTest.
 //
-// The test program keeps to one thread, as Instelix does. Where a user-mode emulator runs Wine's 32-bit side, all
-// threads of a process share one thread-area descriptor, which holds the TEB of the thread started last; the next
-// signal the main thread takes (the server suspending it, say) reloads it from there, and the main thread goes on
-// as the other thread: it reads that thread's server replies and hangs or dies. GoogleTest starts a thread of its own
-// at the first SCOPED_TRACE, skip or failure, so the tests use neither traces nor threads, and a run that passes with
-// a second thread fails everywhere. After a failure on such a machine the runner (wine-run.sh) ends a hung case and
-// goes on in a new process.
+// The test program keeps to one thread, as Instelix does: under qemu's user mode a signal to the main thread gives it
+// the TEB of the newest thread, and it then reads that thread's server replies and hangs. GoogleTest starts a thread
+// at the first SCOPED_TRACE, skip or failure; main() fails a passing run that has a second thread.
 #include <gtest/gtest.h>
 
 #include "engine.h"

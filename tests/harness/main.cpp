@@ -65,8 +65,7 @@ int main(int argc, char** argv)
     machine::Reset();
     const sandbox::Desktop desktop;
     int result = RUN_ALL_TESTS();
-    // Only an emulated machine hangs on a second thread; this shows one everywhere. A failure or a skip starts
-    // GoogleTest's own.
+    // Only an emulated machine hangs on a second thread; this shows one everywhere.
     const testing::UnitTest& run = *testing::UnitTest::GetInstance();
     if (result == 0 && run.skipped_test_count() == 0 && ThreadCount() != 1)
     {
