@@ -94,15 +94,15 @@ case_refused "cases.txt:1: machine \"65\": expected both, 64 or 32, then \"modul
 case_refused "cases.txt:1: exit code \"one\": expected a number" 'odd exit | both | | /INSTALLSVR | one'
 case_refused "cases.txt:1: a continuation without a line before it" '    | both | | /INSTALLSVR | 1'
 refused "none.txt: no such file" check 'C:\sandbox-input\none.txt' none.txt
-printf '%s\n' 'first | both | | /none | 0' 'second | both | | /none | 0' >"$work/cases.txt"
-refused "--after takes the number of one of the file's 2 cases here" check 'C:\sandbox-input\cases.txt' cases.txt \
-    --after 3
+printf '%s\n' 'first | both | | /none | 0' 'second | both | | /none | 0' 'third | both | | /none | 0' >"$work/cases.txt"
+refused "--after takes the number of one of the file's 3 cases here" check 'C:\sandbox-input\cases.txt' cases.txt \
+    --after 4
 
 # A runner that had to end a case goes on after it: that case is reported as failed, those before it are not run.
-sandbox check 'C:\sandbox-input\cases.txt' cases.txt --after 1 >"$work/out" 2>&1
-[ "$(cat "$work/out")" = "FAILED  first (cases.txt:1)
+sandbox check 'C:\sandbox-input\cases.txt' cases.txt --after 2 >"$work/out" 2>&1
+[ "$(cat "$work/out")" = "FAILED  second (cases.txt:2)
   did not finish; the runner ended it
-ok      second
+ok      third
 1 passed, 1 failed" ] || fail "after a hung case: $(cat "$work/out")"
 
 # What if the installed driver were current: nothing to do. As installed, it is older and is updated.

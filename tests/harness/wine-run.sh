@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program of cases in the stand-in machine DIR, each case and the whole run within a limit:
 #   wine-run.sh gtest|cases DIR NATIVE/EMULATED PROGRAM [ARGS...]
-# "gtest" is a GoogleTest program, "cases" the sandbox tool's check of a case file. Its cases may take NATIVE seconds
+# "gtest" is a GoogleTest program, "cases" the sandbox tool's check of a case file. The cases that finish may take NATIVE seconds
 # in all, or EMULATED where Wine's 32-bit side runs under a user-mode emulator; each case may take 60 seconds (120
 # emulated) after the one before it ended, more than a case whose program has to be ended takes. A case that overruns
 # is taken as hung: the program is ended with everything else running in DIR, a line names the case, the machine is
@@ -55,12 +55,6 @@ running_test() {
     verdicts "$1" | grep -qxF "$name" || echo "$name"
 }
 
-# Ends every program of the machine, then starts its server and services again.
-restart_machine() {
-    timeout -k 5 30 wineserver -k </dev/null >/dev/null 2>&1
-    "$here/../../tools/sandbox/prefix.sh" up "$WINEPREFIX" "$(cut -d' ' -f1 "$WINEPREFIX/.instelix-booted")" >/dev/null
-}
-
 after=0  # cases: the cases of the file dealt with so far, by number
 started=$(date +%s)
 
@@ -87,7 +81,8 @@ run_once() {
             seen=$count
             since=$now
         fi
-        [ $((now - since)) -lt "$case_limit" ] && [ $((now - started)) -lt "$run_limit" ] && continue
+        # The run's limit is for the cases that finished, so that a case that stalls is taken as hung.
+        [ $((now - since)) -lt "$case_limit" ] && [ $((since - started)) -lt "$run_limit" ] && continue
         kill -KILL "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
         cat "$output" >>"$log"
@@ -96,8 +91,8 @@ run_once() {
         else
             hung="case $((after + count - reported + 1)) of the file"
         fi
-        if [ $((now - started)) -ge "$run_limit" ]; then
-            say "the run did not end within $run_limit s; ended during ${hung:-the start of the program}"
+        if [ $((since - started)) -ge "$run_limit" ]; then
+            say "the cases took more than $run_limit s; ended during ${hung:-the start of the program}"
             return 1
         fi
         if [ -z "$hung" ]; then
@@ -111,8 +106,7 @@ run_once() {
         else
             after=$((after + count - reported + 1))
         fi
-        restart_machine
-        # The run's limit is for the cases that do finish.
+        "$here/../../tools/sandbox/prefix.sh" restart "$WINEPREFIX" >/dev/null
         started=$((started + $(date +%s) - since))
         return 2
     done

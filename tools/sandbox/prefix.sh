@@ -3,6 +3,7 @@
 # each machine the tests run in.
 #   prefix.sh up DIR win64|win32   boot DIR once (later runs reuse it), start its server and services
 #   prefix.sh down DIR             stop DIR's server
+#   prefix.sh restart DIR          end every program of DIR, then start its server and services again
 # Wine's background processes inherit the output of whoever starts them, so everything here is detached and
 # silenced: otherwise ctest would wait for ever on their pipes. Every Wine step has a time limit: a step that
 # overruns has the machine booted again from scratch, up to three times (under qemu a boot can stall at random),
@@ -68,5 +69,11 @@ up() {
 case $action in
 up) export WINEARCH=$3; up ;;
 down) timeout -k 5 30 wineserver -k 2>/dev/null || true ;;
-*) echo "usage: prefix.sh up DIR ARCH | down DIR" >&2; exit 2 ;;
+restart)
+    timeout -k 5 30 wineserver -k </dev/null >/dev/null 2>&1 || true
+    # The machine keeps the architecture it was booted with.
+    WINEARCH=$(cut -d' ' -f1 "$dir/.instelix-booted") && export WINEARCH
+    up
+    ;;
+*) echo "usage: prefix.sh up DIR ARCH | down DIR | restart DIR" >&2; exit 2 ;;
 esac
