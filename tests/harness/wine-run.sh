@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Runs a Windows program of cases in the stand-in machine DIR, each case and the whole run within a limit:
 #   wine-run.sh gtest|cases DIR NATIVE/EMULATED PROGRAM [ARGS...]
-# "gtest" is a GoogleTest program, "cases" the sandbox tool's check of a case file. The cases that finish may take NATIVE seconds
-# in all, or EMULATED where Wine's 32-bit side runs under a user-mode emulator; each case may take 60 seconds (120
-# emulated) after the one before it ended, more than a case whose program has to be ended takes. A case that overruns
-# is taken as hung: the program is ended with everything else running in DIR, a line names the case, the machine is
-# started again and the cases after it run in a new process, up to three hangs. A hung case fails the run.
+# "gtest" is a GoogleTest program, "cases" the sandbox tool's check of a case file. The cases that finish may take
+# NATIVE seconds in all, or EMULATED where Wine's 32-bit side runs under a user-mode emulator; each case may take 60
+# seconds (120 emulated) after the one before it ended, more than a case whose program has to be ended takes. A case
+# that overruns is taken as hung: the program is ended with everything else running in DIR, a line names the case, the
+# machine is started again and the cases after it run in a new process, up to three hangs. A hung case fails the run.
 # Processes the program starts (Wine's own services too) inherit its output and can outlive it: through a pipe they
 # would keep whoever reads it (ctest) waiting until the machine stops, so the output goes through files.
 set -uo pipefail
