@@ -6,8 +6,9 @@
 // Sends Windows down, O down, O up, Windows up in one SendInput call. True when all four were inserted.
 bool SendRotationHotkey();
 
-// Reads the system's "Enable" value and presses the hotkey only when it differs from `target`. False when the
-// value cannot be read (nothing is sent) or the injection was refused.
+// Reads the system's "Enable" value and presses the hotkey only when it differs from `target`, then waits (at most
+// 2 s) until the shell has changed it. One such decision runs at a time among the session's Instelix processes. False
+// when the value cannot be read (nothing is sent) or the injection was refused.
 bool SetAutoRotation(DWORD target);
 
 // True when Ctrl, Shift or Alt is down, asked in that order.

@@ -47,17 +47,41 @@ bool FirstInstall(const wchar_t* newExecutable)
     return LogFailure(L" InstallSvr TesmarWiFiHotspotSvr failed:%d");
 }
 
+void FormatSetAsideName(wchar_t* setAside)
+{
+    FormatText(setAside, kPathChars, L"%ls.Temp", kTarget);
+}
+
 // Puts the set-aside previous executable back so that the service is never left without its file. It never
 // replaces anything: whatever lies at the target by now is newer than the set-aside copy.
 void RestorePrevious(const wchar_t* setAside)
 {
-    MoveFileExW(setAside, kTarget, 0);
+    MoveFileExW(setAside, kTarget, MOVEFILE_WRITE_THROUGH);
+}
+
+bool IsAbsent(const wchar_t* path)
+{
+    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A refresh cut short between its two moves (power loss, a task kill) or whose put-back failed left the target
+// missing and the previous executable set aside. Every later run would fail its version read for good, so the copy
+// goes back first and the refresh then goes on as on any machine.
+void RepairInterruptedSwap()
+{
+    wchar_t setAside[kPathChars];
+    FormatSetAsideName(setAside);
+    if (IsAbsent(kTarget) && !IsAbsent(setAside))
+        RestorePrevious(setAside);
 }
 
 bool SwapExecutable(const wchar_t* newExecutable)
 {
     wchar_t setAside[kPathChars];
-    FormatText(setAside, kPathChars, L"%ls.Temp", kTarget);
+    FormatSetAsideName(setAside);
     // A copy set aside by an earlier refresh is no longer needed.
     DeleteFileW(setAside);
     Sleep(kSettleMs);
@@ -80,6 +104,7 @@ bool SwapExecutable(const wchar_t* newExecutable)
 
 bool Refresh(const wchar_t* newExecutable)
 {
+    RepairInterruptedSwap();
     wchar_t imagePath[kPathChars];
     if (!ReadRegString(kServiceKey, L"ImagePath", imagePath))
         return LogFailure(L" InstallSvr ReadRegString TesmarWiFiHotspotSvr failed:%d");

@@ -84,7 +84,8 @@ bool MyMoveFile(const wchar_t* source, const wchar_t* target)
         SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
     const DWORD attributes = GetFileAttributesW(source);
     SetFileAttributesW(source, FILE_ATTRIBUTE_NORMAL);
-    if (!MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING))
+    // Returns only once the move is on the disk, so that no next step is taken on a move a power loss could undo.
+    if (!MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return false;
     SetFileAttributesW(target, attributes);
     return true;
