@@ -277,10 +277,11 @@ TEST(Rotation, WatchAppliesEveryChange)
     const std::pair<std::string, const char*> steps[] = {{wanted, "REG_DWORD 0"}, {enable, "REG_DWORD 0"},
                                                          {sub, "REG_DWORD 6"},    {enable, "REG_DWORD 1"},
                                                          {sub, "REG_DWORD 7"},    {wanted, "REG_DWORD 2"}};
+    // Apart by more than the shell takes to act on a press, so that no step meets a pending flip.
     for (const auto& [name, value] : steps)
     {
         set(name, value);
-        Sleep(300);
+        Sleep(600);
     }
     Lines hotkey3;
     for (int i = 0; i < 3; ++i)

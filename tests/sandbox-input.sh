@@ -82,6 +82,9 @@ item_refused "item '$outside_item': a path outside the machine's drives C: and D
 [ -f "$outside/victim" ] || fail "a file outside the machine was removed"
 item_refused "item 'held Z:\\tmp\\x': a path outside the machine's drives C: and D:" "$good" 'held Z:\tmp\x'
 item_refused "item 'running Settings.exe = lots': a count from 0 to 8" "$good" 'running Settings.exe = lots'
+item_refused "item 'shell Win+O = soon': expected \"N ms\" (up to 60000) or \"off\"" "$good" 'shell Win+O = soon'
+item_refused "item 'at 2 s: stop': expected \"at N ms: ITEM\" with N up to 60000" "$good" 'at 2 s: stop'
+item_refused "item 'at 9 ms: held Z:\x': a path outside the machine's drives C: and D:" "$good" 'at 9 ms: held Z:\x'
 
 ok='first | both | | /INSTALLSVR | 1'
 case_refused "cases.txt:2: 4 fields; a case has 5 to 8 (name | machine | arranged | command line | exit code | changes | journal | log)" \
@@ -91,7 +94,7 @@ case_refused "cases.txt:2: item 'C:\\Suite\\a.exe = version one': expected \"ver
     'bad item | both | C:\Suite\a.exe = version one | /INSTALLSVR | 1'
 case_refused "cases.txt:1: machine \"65\": expected both, 64 or 32, then \"modules\" if the case needs them" \
     'odd machine | 65 | | /INSTALLSVR | 1'
-case_refused "cases.txt:1: exit code \"one\": expected a number" 'odd exit | both | | /INSTALLSVR | one'
+case_refused "cases.txt:1: exit code \"one\": expected a number or \"stopped\"" 'odd exit | both | | /INSTALLSVR | one'
 case_refused "cases.txt:1: a continuation without a line before it" '    | both | | /INSTALLSVR | 1'
 refused "none.txt: no such file" check 'C:\sandbox-input\none.txt' none.txt
 printf '%s\n' 'first | both | | /none | 0' 'second | both | | /none | 0' 'third | both | | /none | 0' >"$work/cases.txt"

@@ -72,13 +72,14 @@ std::string ReadFields(const std::string& line, Case& found, bool& forThisMachin
         return "a case without a name";
     if (!known || machine.size() > 2 || (machine.size() == 2 && machine[1] != "modules"))
         return "machine \"" + fields[1] + "\": expected both, 64 or 32, then \"modules\" if the case needs them";
-    if (!IsDecimal(fields[4], 0xFFFFFFFFull))
-        return "exit code \"" + fields[4] + "\": expected a number";
+    found.stopped = fields[4] == "stopped";
+    if (!found.stopped && !IsDecimal(fields[4], 0xFFFFFFFFull))
+        return "exit code \"" + fields[4] + "\": expected a number or \"stopped\"";
     forThisMachine = machine[0] == "both" || (machine[0] == "64") == machine::IsWin64();
     found.title += fields[0];
     found.needsModules = machine.size() == 2;
     found.command = fields[3];
-    found.exitCode = static_cast<DWORD>(std::stoull(fields[4]));
+    found.exitCode = found.stopped ? 0 : static_cast<DWORD>(std::stoull(fields[4]));
     found.changes = Split(fields[5], " ; ");
     found.journal = Split(fields[6], " ; ");
     found.log = Split(fields[7], " ; ");
@@ -120,9 +121,11 @@ std::string ListDifferences(const std::string& what, Lines expected, Lines seen,
 std::string Differences(const Case& check, const Outcome& outcome)
 {
     std::string report;
-    if (outcome.exitCode != check.exitCode)
-        report +=
-            "  exit code " + std::to_string(outcome.exitCode) + ", expected " + std::to_string(check.exitCode) + "\n";
+    const std::string expected = check.stopped ? "still running when stopped" : std::to_string(check.exitCode);
+    if (outcome.stopped && !check.stopped)
+        report += "  still running when it was ended, expected exit code " + expected + "\n";
+    else if (!outcome.stopped && (check.stopped || outcome.exitCode != check.exitCode))
+        report += "  exit code " + std::to_string(outcome.exitCode) + ", expected " + expected + "\n";
     report += ListDifferences("changes", check.changes, outcome.changes, true);
     report += ListDifferences("journal", check.journal, outcome.journal, false);
     if (!outcome.logFault.empty())

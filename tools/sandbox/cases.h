@@ -17,9 +17,10 @@ struct Case
     std::vector<Item> arranged;
     std::string command;
     DWORD exitCode = 0;
-    Lines changes;  // any order
-    Lines journal;  // in order
-    Lines log;      // in order
+    bool stopped = false;  // expected to be running still when "at N ms: stop" ends it
+    Lines changes;         // any order
+    Lines journal;         // in order
+    Lines log;             // in order
 };
 
 // The cases of `text` meant for this machine. False, with `error` naming the file and line and what is wrong, when

@@ -16,27 +16,55 @@ namespace
 {
 std::wstring standins;
 
+DWORD Elapsed(ULONGLONG start)
+{
+    return static_cast<DWORD>(GetTickCount64() - start);
+}
+
 void AwaitProgress(HANDLE process, const Waiting& waiting, bool& stopped)
 {
     HANDLE handles[] = {process, waiting.stop};
     const DWORD count = waiting.stop != nullptr ? 2 : 1;
-    const DWORD slice = waiting.progress != nullptr ? 5000 : waiting.limitMs;
-    DWORD waited = 0;
+    const ULONGLONG start = GetTickCount64();
     for (;;)
     {
-        const DWORD wait = std::min(slice, waiting.limitMs - waited);
-        const DWORD result = WaitForMultipleObjects(count, handles, FALSE, wait);
+        const DWORD elapsed = Elapsed(start);
+        DWORD next = waiting.limitMs;
+        if (waiting.progress != nullptr)
+            next = std::min(next, (elapsed / 5000 + 1) * 5000);
+        if (waiting.timeline)
+            next = std::min(next, waiting.timeline(elapsed));
+        const DWORD result = WaitForMultipleObjects(count, handles, FALSE, next > elapsed ? next - elapsed : 0);
         if (result == WAIT_OBJECT_0)
             return;
-        waited += wait;
-        if (result == WAIT_OBJECT_0 + 1 || waited >= waiting.limitMs)
+        const DWORD now = Elapsed(start);
+        if (result == WAIT_OBJECT_0 + 1 || now >= waiting.limitMs)
             break;
-        if (waiting.progress != nullptr)
-            waiting.progress(static_cast<int>(waited / 1000));
+        if (waiting.progress != nullptr && now / 5000 > elapsed / 5000)
+            waiting.progress(static_cast<int>(now / 5000 * 5));
     }
     stopped = true;
     TerminateProcess(process, 0xDEAD);
     WaitForSingleObject(process, 5000);
+}
+
+const wchar_t kShellKey[] = L"Software\\Instelix sandbox\\Win+O delay";
+
+std::wstring Owner()
+{
+    wchar_t owner[32] = L"";
+    GetEnvironmentVariableW(L"INSTELIX_OWNER", owner, ARRAYSIZE(owner));
+    return owner;
+}
+
+// Waits until the shell has acted on every hotkey it has seen, at most 5 s.
+void AwaitShell()
+{
+    HANDLE idle = OpenEventW(SYNCHRONIZE, FALSE, ShellIdleEvent().c_str());
+    if (idle == nullptr)
+        return;
+    WaitForSingleObject(idle, 5000);
+    CloseHandle(idle);
 }
 }  // namespace
 
@@ -162,6 +190,29 @@ Desktop::Desktop()
         CloseHandle(process);
 }
 
+DWORD ShellDelay()
+{
+    DWORD delay = kShellDelayMs;
+    DWORD size = sizeof(delay);
+    RegGetValueW(HKEY_CURRENT_USER, kShellKey, Owner().c_str(), RRF_RT_REG_DWORD, nullptr, &delay, &size);
+    return delay;
+}
+
+void SetShellDelay(DWORD ms)
+{
+    RegSetKeyValueW(HKEY_CURRENT_USER, kShellKey, Owner().c_str(), REG_DWORD, &ms, sizeof(ms));
+}
+
+void ResetShellDelay()
+{
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kShellKey, Owner().c_str());
+}
+
+std::wstring ShellIdleEvent()
+{
+    return L"instelix-shell-idle-" + Owner();
+}
+
 HANDLE Start(const std::wstring& line, const std::wstring& program)
 {
     std::wstring copy = line;
@@ -250,7 +301,7 @@ CommandLine CaseCommandLine(const std::string& command)
     return result;
 }
 
-Run::Run(const CommandLine& command, const Arrangement& arrangement, const Waiting& waiting)
+Run::Run(const CommandLine& command, Arrangement& arrangement, Waiting waiting)
 {
     before = machine::TakeSnapshot();
     logBefore = machine::ReadBytes(kLogFile);
@@ -258,7 +309,10 @@ Run::Run(const CommandLine& command, const Arrangement& arrangement, const Waiti
     wchar_t saved[MAX_PATH];
     const DWORD savedLength = GetCurrentDirectoryW(MAX_PATH, saved);
     SetCurrentDirectoryW(arrangement.Folder().c_str());
+    waiting.limitMs = std::min(waiting.limitMs, arrangement.StopMs());
+    waiting.timeline = [&arrangement](DWORD elapsedMs) { return arrangement.ApplyDue(elapsedMs); };
     ending = RunLine(command.line, command.program, waiting);
+    arrangement.EndBeside();
     if (savedLength > 0 && savedLength < MAX_PATH)
         SetCurrentDirectoryW(saved);
     // Injected keys reach the recorder after the program has gone, and so can a watch's.
@@ -273,8 +327,9 @@ Outcome Run::Observe(size_t journalLines) const
     Outcome outcome;
     outcome.exitCode = ending.exitCode;
     outcome.stopped = ending.stopped;
-    outcome.changes = machine::CompareSnapshots(before, machine::TakeSnapshot());
     outcome.journal = JournalLines(journalLines);
+    AwaitShell();
+    outcome.changes = machine::CompareSnapshots(before, machine::TakeSnapshot());
     std::string log = machine::ReadBytes(kLogFile);
     // The run appended to the log it found, or began a new one.
     if (log.compare(0, logBefore.size(), logBefore) == 0)

@@ -4,6 +4,7 @@
 // file go through the same code.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,21 +36,24 @@ bool Matches(const char* pattern, const char* text);
 bool IsDecimal(const std::string& text, unsigned long long most);
 
 // One arranged item, read from "NAME = VALUE" (an entry of the machine picture), "env NAME = VALUE",
-// "held PATH", "locked PATH", "link PATH = FILE", "symlink PATH = TARGET", "cwd = FOLDER" or
-// "running IMAGE = COUNT".
+// "held PATH", "locked PATH", "link PATH = FILE", "symlink PATH = TARGET", "cwd = FOLDER",
+// "running IMAGE = COUNT", "shell Win+O = N ms" (or "off"), "beside = COMMAND LINE" or "at N ms: ITEM" (ITEM may
+// also be "stop").
 struct Item
 {
-    std::string kind;  // "entry", "env", "held", "locked", "link", "symlink", "cwd" or "running"
-    std::string name;  // the entry, variable, path or image
-    std::string value;
-    std::string text;  // as written
+    // "entry", "env", "held", "locked", "link", "symlink", "cwd", "running", "shell", "beside", "at" or "stop"
+    std::string kind;
+    std::string name;   // the entry, variable, path or image; for "at", the milliseconds
+    std::string value;  // for "at", the item
+    std::string text;   // as written
 };
 
 // False, with `error` naming the item and what is wrong, when `text` is no item that this machine can take.
 bool ParseItem(const std::string& text, Item& item, std::string& error);
 
-// What a run has arranged beyond the machine picture: variables, open files, links, the current folder and
-// lingering programs. Variables, open files and links are undone when it ends.
+// What a run has arranged beyond the machine picture: variables, open files, links, the current folder, lingering
+// programs, the shell's delay, programs beside the run and what happens while it runs. Variables, open files, links
+// and the shell's delay are undone when it ends.
 class Arrangement
 {
 public:
@@ -62,15 +66,36 @@ public:
     bool Apply(const Item& item, std::string& error);
     const std::wstring& Folder() const { return folder; }
     bool StartedPrograms() const { return startedPrograms; }
+    // When the run is to be ended, in milliseconds after its start; INFINITE when no "at N ms: stop" says.
+    DWORD StopMs() const { return stopMs; }
+    // Applies the "at" items due `elapsedMs` after the run's start: when the next is due, INFINITE after the last.
+    DWORD ApplyDue(DWORD elapsedMs);
+    // Ends the programs started beside the run.
+    void EndBeside();
 
 private:
     std::vector<std::wstring> variables;
     std::vector<std::wstring> links;
     std::vector<HANDLE> held;
+    std::vector<HANDLE> beside;
+    std::vector<std::pair<DWORD, Item>> timed;
+    size_t applied = 0;
     std::wstring folder = L"C:\\";
     bool startedPrograms = false;
+    bool shellChanged = false;
+    DWORD stopMs = INFINITE;
     int lingering = 0;
 };
+
+// How long the desktop's shell takes to act on Windows key + O (it flips "Enable" under AutoRotation in the 64-bit
+// view), or kShellOff; the sandbox process and its key recorder share it.
+constexpr DWORD kShellOff = INFINITE;
+constexpr DWORD kShellDelayMs = 200;
+DWORD ShellDelay();
+void SetShellDelay(DWORD ms);
+void ResetShellDelay();
+// The event that the key recorder holds set while no flip is pending.
+std::wstring ShellIdleEvent();
 
 // Starts a copy of the stand-in `program` at `path` with `argument` and gives its process id once it has fully
 // started; 0 when it could not be started. It runs until ended or until this process has gone.
@@ -99,13 +124,15 @@ struct Outcome
     std::string logFault;  // what is wrong with the log's layout; empty when nothing is
 };
 
-// How a run is waited for: `limitMs` (then the program is ended), `stop` (an event that ends it early) and
-// `progress` (called every five seconds of waiting with the seconds waited).
+// How a run is waited for: `limitMs` (then the program is ended), `stop` (an event that ends it early),
+// `progress` (called every five seconds of waiting with the seconds waited) and `timeline` (called with the
+// milliseconds since the start when something is due; it gives when the next thing is, INFINITE for nothing).
 struct Waiting
 {
     DWORD limitMs = INFINITE;
     HANDLE stop = nullptr;
     void (*progress)(int seconds) = nullptr;
+    std::function<DWORD(DWORD elapsedMs)> timeline;
 };
 
 // Starts `line` (with `program` as the program when given): its process handle, null when it cannot start.
@@ -136,12 +163,12 @@ struct CommandLine
 };
 CommandLine CaseCommandLine(const std::string& command);
 
-// One run of the program on the machine as it stands, from `arrangement`'s folder: what the machine looked like
-// before, and the exit code.
+// One run of the program on the machine as it stands, from `arrangement`'s folder, with its "at" items applied and
+// its programs beside ended when it ends: what the machine looked like before, and the exit code.
 class Run
 {
 public:
-    Run(const CommandLine& command, const Arrangement& arrangement, const Waiting& waiting);
+    Run(const CommandLine& command, Arrangement& arrangement, Waiting waiting);
     // What the run did, as far as the machine shows it now; waits up to 5 s for `journalLines` lines.
     Outcome Observe(size_t journalLines = 0) const;
 

@@ -1,6 +1,9 @@
 // Items: reading and checking them before anything is changed, and arranging them.
 #include "engine.h"
 
+#include <stdio.h>
+
+#include <algorithm>
 #include <regex>
 
 namespace sandbox
@@ -93,6 +96,13 @@ std::string EntryFault(const std::string& name, const std::string& value)
     return "not a registry entry (HKLM\\...), a file on C: or D:, or \"virtual HID devices present\"";
 }
 
+// "N ms" with N from 0 to 60000.
+bool IsMilliseconds(const std::string& text)
+{
+    const size_t unit = text.size() > 3 ? text.size() - 3 : 0;
+    return unit > 0 && text.compare(unit, 3, " ms") == 0 && IsDecimal(text.substr(0, unit), 60000);
+}
+
 // What is wrong with an item of another kind than an entry; empty when nothing is.
 std::string KindFault(const Item& item)
 {
@@ -109,6 +119,12 @@ std::string KindFault(const Item& item)
         return "a count from 0 to 8";
     if (item.kind == "env" && (item.name.empty() || item.name.find('=') != std::string::npos))
         return "a variable's name";
+    if (item.kind == "shell" && item.name != "Win+O")
+        return "the shell plays \"Win+O\" only";
+    if (item.kind == "shell" && item.value != "off" && !IsMilliseconds(item.value))
+        return "expected \"N ms\" (up to 60000) or \"off\"";
+    if (item.kind == "beside" && item.value.empty())
+        return "a command line for the program";
     return "";
 }
 
@@ -151,11 +167,30 @@ bool HoldFile(const std::wstring& path, bool locked, std::vector<HANDLE>& held)
     from.OffsetHigh = 1u << 30;
     return LockFileEx(file, 0, 0, 0, 1u << 30, &from) != FALSE;
 }
+
+// Reads "at N ms: ITEM" into `item` (name: N, value: ITEM); what is wrong, empty when nothing is.
+std::string ReadTimed(const std::string& rest, Item& item)
+{
+    const size_t colon = rest.find(": ");
+    if (colon == std::string::npos || !IsMilliseconds(rest.substr(0, colon)))
+        return "expected \"at N ms: ITEM\" with N up to 60000";
+    item.name = rest.substr(0, colon - 3);
+    item.value = rest.substr(colon + 2);
+    if (item.value == "stop")
+        return "";
+    Item inner;
+    std::string error;
+    if (StartsWith(item.value, "at ") || StartsWith(item.value, "shell "))
+        return "\"at\" takes an item that can be made true while the program runs, or \"stop\"";
+    if (!ParseItem(item.value, inner, error))
+        return error.substr(error.find("': ") + 3);
+    return "";
+}
 }  // namespace
 
 bool ParseItem(const std::string& text, Item& item, std::string& error)
 {
-    static const char* const kKinds[] = {"env ", "held ", "locked ", "link ", "symlink ", "running "};
+    static const char* const kKinds[] = {"env ", "held ", "locked ", "link ", "symlink ", "running ", "shell "};
     item = Item();
     item.text = text;
     item.kind = "entry";
@@ -170,10 +205,17 @@ bool ParseItem(const std::string& text, Item& item, std::string& error)
     }
     if (StartsWith(text, "cwd = "))
         item.kind = "cwd";
+    if (StartsWith(text, "beside = "))
+        item.kind = "beside";
     const size_t is = rest.find(" = ");
     const bool takesValue = item.kind != "held" && item.kind != "locked";
     std::string fault;
-    if (takesValue && is == std::string::npos)
+    if (StartsWith(text, "at "))
+    {
+        item.kind = "at";
+        fault = ReadTimed(text.substr(3), item);
+    }
+    else if (takesValue && is == std::string::npos)
         fault = "expected NAME = VALUE";
     else if (!takesValue && is != std::string::npos)
         fault = "\"" + item.kind + "\" takes a path and no value";
@@ -191,6 +233,9 @@ bool ParseItem(const std::string& text, Item& item, std::string& error)
 
 Arrangement::~Arrangement()
 {
+    EndBeside();
+    if (shellChanged)
+        ResetShellDelay();
     for (const std::wstring& variable : variables)
         SetEnvironmentVariableW(variable.c_str(), nullptr);
     for (HANDLE file : held)
@@ -230,10 +275,55 @@ bool Arrangement::Apply(const Item& item, std::string& error)
     }
     else if (item.kind == "cwd")
         folder = Expanded(item.value);
+    else if (item.kind == "shell")
+    {
+        shellChanged = true;
+        SetShellDelay(item.value == "off" ? kShellOff : std::stoul(item.value));
+    }
+    else if (item.kind == "beside")
+    {
+        const CommandLine command = CaseCommandLine(item.value);
+        HANDLE program = Start(command.line, command.program);
+        if (program != nullptr)
+            beside.push_back(program);
+        done = program != nullptr;
+    }
+    else if (item.kind == "at" && item.value == "stop")
+        stopMs = std::min(stopMs, static_cast<DWORD>(std::stoul(item.name)));
+    else if (item.kind == "at")
+    {
+        Item inner;
+        std::string ignored;
+        ParseItem(item.value, inner, ignored);
+        timed.emplace_back(static_cast<DWORD>(std::stoul(item.name)), inner);
+        std::stable_sort(timed.begin(), timed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
     else
         done = machine::Apply(item.name, item.value, Standins());
     if (!done)
         error = "item '" + item.text + "': could not be arranged";
     return done;
+}
+
+DWORD Arrangement::ApplyDue(DWORD elapsedMs)
+{
+    for (; applied < timed.size() && timed[applied].first <= elapsedMs; ++applied)
+    {
+        std::string error;
+        if (!Apply(timed[applied].second, error))
+            fprintf(stderr, "%s\n", error.c_str());
+    }
+    return applied < timed.size() ? timed[applied].first : INFINITE;
+}
+
+void Arrangement::EndBeside()
+{
+    for (HANDLE program : beside)
+    {
+        TerminateProcess(program, 0xDEAD);
+        WaitForSingleObject(program, 5000);
+        CloseHandle(program);
+    }
+    beside.clear();
 }
 }  // namespace sandbox

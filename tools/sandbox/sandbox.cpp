@@ -8,7 +8,8 @@
 //                                 reported as failed)
 //   sandbox snapshot FILE         writes a picture of what Instelix may touch
 //   sandbox stop                  ends the program of a waiting "run"
-//   sandbox keys                  journals the keys a low-level hook sees until this machine's owner goes
+//   sandbox keys                  journals the keys a low-level hook sees, and plays the shell's answer to
+//                                 Windows key + O, until this machine's owner goes
 // Input that cannot be read gets one line on the error output and exit code 2, with nothing run or changed.
 #include <windows.h>
 #include <shellapi.h>
@@ -292,6 +293,47 @@ int Check(const std::wstring& file, const std::string& name, const std::wstring&
     return failed == 0 ? 0 : 1;
 }
 
+// The shell's part: Windows key + O flips the rotation lock a while after the keys arrive, as on Windows.
+bool windowsKeyDown = false;
+int pendingFlips = 0;
+HANDLE shellIdle = nullptr;
+
+void CALLBACK FlipRotation(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    HKEY key = nullptr;
+    const REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AutoRotation", 0, access,
+                      &key) == ERROR_SUCCESS)
+    {
+        DWORD enable = 0;
+        DWORD size = sizeof(enable);
+        if (RegGetValueW(key, nullptr, L"Enable", RRF_RT_REG_DWORD, nullptr, &enable, &size) == ERROR_SUCCESS)
+        {
+            const DWORD flipped = enable == 0 ? 1 : 0;
+            RegSetValueExW(key, L"Enable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&flipped), sizeof(flipped));
+        }
+        RegCloseKey(key);
+    }
+    --pendingFlips;
+    if (pendingFlips == 0)
+        SetEvent(shellIdle);
+}
+
+void PlayShell(const KBDLLHOOKSTRUCT& key)
+{
+    const bool up = (key.flags & LLKHF_UP) != 0;
+    if (key.vkCode == VK_LWIN || key.vkCode == VK_RWIN)
+        windowsKeyDown = !up;
+    if (key.vkCode != 'O' || up || !windowsKeyDown)
+        return;
+    const DWORD delay = sandbox::ShellDelay();
+    if (delay == sandbox::kShellOff || SetTimer(nullptr, 0, delay, FlipRotation) == 0)
+        return;
+    ++pendingFlips;
+    ResetEvent(shellIdle);
+}
+
 LRESULT CALLBACK OnKey(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code != HC_ACTION)
@@ -299,11 +341,13 @@ LRESULT CALLBACK OnKey(int code, WPARAM wParam, LPARAM lParam)
     const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
     const std::wstring text = std::to_wstring(key->vkCode) + L" " + std::to_wstring(key->flags);
     Journal(L"keys", text.c_str());
+    PlayShell(*key);
     return 1;  // keeps the injected keys from the rest of the desktop
 }
 
 int RecordKeys()
 {
+    shellIdle = CreateEventW(nullptr, TRUE, TRUE, sandbox::ShellIdleEvent().c_str());
     if (SetWindowsHookExW(WH_KEYBOARD_LL, OnKey, GetModuleHandleW(nullptr), 0) == nullptr)
         return 4;
     Linger();
