@@ -6,7 +6,8 @@
 #   scripts/try.sh [--win32] [--fresh] --check FILE
 # --win32 uses a 32-bit Windows machine (default: 64-bit Windows); --fresh resets the machine to its initial state,
 # which it otherwise keeps from run to run, like a real one. --set applies an item (docs/sandbox.md) before the run.
-# --check runs every case of a case file and ends with "N passed, M failed"; the machine is set up again afterwards.
+# --check runs every case of a case file and ends with "N passed, M failed" (and ", K skipped" when any were); the
+# machine is set up again afterwards.
 # Ctrl-C stops a run that waits (the rotation watch, the shell waits) and still prints the report.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

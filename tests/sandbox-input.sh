@@ -108,6 +108,21 @@ sandbox check 'C:\sandbox-input\cases.txt' cases.txt --after 2 >"$work/out" 2>&1
 ok      third
 1 passed, 1 failed" ] || fail "after a hung case: $(cat "$work/out")"
 
+# A program arranged again in the next case starts as in the first; a list that is empty reads "none"; the cases for
+# the other machine are counted.
+printf '%s\n' 'first | both | running explorer.exe = 1 | | 0' 'again | both | running explorer.exe = 1 | | 0' \
+    'nothing happens | both | | | 0 | + C:\x.txt: 1 bytes' 'elsewhere | 32 | | | 0' >"$work/cases.txt"
+sandbox check 'C:\sandbox-input\cases.txt' cases.txt >"$work/out" 2>&1
+[ "$(cat "$work/out")" = "ok      first
+ok      again
+FAILED  nothing happens (cases.txt:3)
+  changes expected:
+    + C:\x.txt: 1 bytes
+  changes seen:
+    none
+cases for 32-bit Windows only, not run here: 1
+2 passed, 1 failed" ] || fail "a case file's report: $(cat "$work/out")"
+
 # What if the installed driver were current: nothing to do. As installed, it is older and is updated.
 printf '%s\n' 'C:\Windows\System32\drivers\AcpiQrx.sys = version 3.0.0.0' >"$work/items.txt"
 sandbox run 'C:\sandbox-input\items.txt' /UPDATEDRIVER >"$work/out" 2>&1

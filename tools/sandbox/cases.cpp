@@ -95,6 +95,16 @@ std::string ReadFields(const std::string& line, Case& found, bool& forThisMachin
     return "";
 }
 
+std::string Listed(const Lines& lines)
+{
+    if (lines.empty())
+        return "    none\n";
+    std::string text;
+    for (const std::string& line : lines)
+        text += "    " + line + "\n";
+    return text;
+}
+
 // A list expected (in order, or in name order when `sorted`) against what was seen: empty when they agree.
 std::string ListDifferences(const std::string& what, Lines expected, Lines seen, bool sorted)
 {
@@ -109,13 +119,7 @@ std::string ListDifferences(const std::string& what, Lines expected, Lines seen,
         same = Matches(expected[i].c_str(), seen[i].c_str());
     if (same)
         return "";
-    std::string report = "  " + what + " expected:\n";
-    for (const std::string& line : expected)
-        report += "    " + line + "\n";
-    report += "  " + what + " seen:\n";
-    for (const std::string& line : seen)
-        report += "    " + line + "\n";
-    return report;
+    return "  " + what + " expected:\n" + Listed(expected) + "  " + what + " seen:\n" + Listed(seen);
 }
 
 std::string Differences(const Case& check, const Outcome& outcome)
@@ -148,8 +152,10 @@ bool PrepareMachine()
 }
 }  // namespace
 
-bool ReadCases(const std::string& text, const std::string& file, std::vector<Case>& cases, std::string& error)
+bool ReadCases(const std::string& text, const std::string& file, std::vector<Case>& cases, size_t& elsewhere,
+               std::string& error)
 {
+    elsewhere = 0;
     std::vector<SourceLine> lines;
     if (!JoinLines(text, file, lines, error))
         return false;
@@ -186,6 +192,8 @@ bool ReadCases(const std::string& text, const std::string& file, std::vector<Cas
         }
         if (forThisMachine)
             found.push_back(check);
+        else if (!definition && line[0] != '[')
+            ++elsewhere;
     }
     cases = found;
     return true;

@@ -23,9 +23,10 @@ struct Case
     Lines log;             // in order
 };
 
-// The cases of `text` meant for this machine. False, with `error` naming the file and line and what is wrong, when
-// any line of the file cannot be read; then no case is given.
-bool ReadCases(const std::string& text, const std::string& file, std::vector<Case>& cases, std::string& error);
+// The cases of `text` meant for this machine, and in `elsewhere` how many are for the other one only. False, with
+// `error` naming the file and line and what is wrong, when any line of the file cannot be read; then no case is given.
+bool ReadCases(const std::string& text, const std::string& file, std::vector<Case>& cases, size_t& elsewhere,
+               std::string& error);
 
 // Runs a case on a machine reset to one without the suite (the log folder present, the program at C:\Suite): every
 // difference from what the case expects, one an indented line; empty when the run agrees. `skipped` when this

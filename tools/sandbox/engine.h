@@ -78,13 +78,13 @@ private:
     std::vector<std::wstring> links;
     std::vector<HANDLE> held;
     std::vector<HANDLE> beside;
+    std::vector<HANDLE> lingering;
     std::vector<std::pair<DWORD, Item>> timed;
     size_t applied = 0;
     std::wstring folder = L"C:\\";
     bool startedPrograms = false;
     bool shellChanged = false;
     DWORD stopMs = INFINITE;
-    int lingering = 0;
 };
 
 // How long the desktop's shell takes to act on Windows key + O (it flips "Enable" under AutoRotation in the 64-bit

@@ -168,6 +168,26 @@ bool HoldFile(const std::wstring& path, bool locked, std::vector<HANDLE>& held)
     return LockFileEx(file, 0, 0, 0, 1u << 30, &from) != FALSE;
 }
 
+void EndPrograms(std::vector<HANDLE>& programs)
+{
+    for (HANDLE program : programs)
+    {
+        TerminateProcess(program, 0xDEAD);
+        WaitForSingleObject(program, 5000);
+        CloseHandle(program);
+    }
+    programs.clear();
+}
+
+// "library standin.dll without EXPORT" names the copy of the stand-in library built without that export.
+std::string LibraryFile(const std::string& value)
+{
+    const std::string without = "library standin.dll without ";
+    if (!StartsWith(value, without))
+        return value;
+    return "library standin-no" + value.substr(without.size()) + ".dll";
+}
+
 // Reads "at N ms: ITEM" into `item` (name: N, value: ITEM); what is wrong, empty when nothing is.
 std::string ReadTimed(const std::string& rest, Item& item)
 {
@@ -222,7 +242,7 @@ bool ParseItem(const std::string& text, Item& item, std::string& error)
     else
     {
         item.name = rest.substr(0, is);
-        item.value = takesValue ? rest.substr(is + 3) : "";
+        item.value = takesValue ? LibraryFile(rest.substr(is + 3)) : "";
         fault = item.kind == "entry" ? EntryFault(item.name, item.value) : KindFault(item);
     }
     if (fault.empty())
@@ -234,6 +254,8 @@ bool ParseItem(const std::string& text, Item& item, std::string& error)
 Arrangement::~Arrangement()
 {
     EndBeside();
+    // Whatever its image, a program the next case arranges is started from the same folders.
+    EndPrograms(lingering);
     if (shellChanged)
         ResetShellDelay();
     for (const std::wstring& variable : variables)
@@ -267,9 +289,12 @@ bool Arrangement::Apply(const Item& item, std::string& error)
     {
         for (unsigned long i = std::stoul(item.value); i > 0 && done; --i)
         {
-            const std::wstring path = L"C:\\instelix-running\\" + std::to_wstring(lingering) + L"\\" + name;
-            ++lingering;
-            done = StartLingering(path, L"standin.exe", L"--linger") != 0;
+            const std::wstring path = L"C:\\instelix-running\\" + std::to_wstring(lingering.size()) + L"\\" + name;
+            const DWORD id = StartLingering(path, L"standin.exe", L"--linger");
+            HANDLE program = id != 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id) : nullptr;
+            if (program != nullptr)
+                lingering.push_back(program);
+            done = program != nullptr;
         }
         startedPrograms = true;
     }
@@ -301,7 +326,8 @@ bool Arrangement::Apply(const Item& item, std::string& error)
     else
         done = machine::Apply(item.name, item.value, Standins());
     if (!done)
-        error = "item '" + item.text + "': could not be arranged";
+        error =
+            "item '" + item.text + "': could not be arranged (Windows error " + std::to_string(GetLastError()) + ")";
     return done;
 }
 
@@ -318,12 +344,6 @@ DWORD Arrangement::ApplyDue(DWORD elapsedMs)
 
 void Arrangement::EndBeside()
 {
-    for (HANDLE program : beside)
-    {
-        TerminateProcess(program, 0xDEAD);
-        WaitForSingleObject(program, 5000);
-        CloseHandle(program);
-    }
-    beside.clear();
+    EndPrograms(beside);
 }
 }  // namespace sandbox

@@ -304,6 +304,9 @@ Snapshot TakeSnapshot()
     const int devices = CountVhidDevices();
     if (devices >= 0)
         snapshot[kDevices] = std::to_string(devices);
+    // Counted from 0, as the devices are, so that a count that drops to 0 reads "~ 1 -> 0" too.
+    for (const wchar_t* program : kPrograms)
+        snapshot[kRunning + Narrow(program)] = "0";
     ForEachProcess([&](DWORD, const wchar_t* image) {
         for (const wchar_t* program : kPrograms)
         {

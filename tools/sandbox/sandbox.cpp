@@ -249,10 +249,11 @@ int Check(const std::wstring& file, const std::string& name, const std::wstring&
     std::string error;
     bool read = false;
     size_t after = 0;
+    size_t elsewhere = 0;
     if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
         error = name + ": no such file";
     else
-        read = sandbox::ReadCases(machine::ReadBytes(file), name, cases, error);
+        read = sandbox::ReadCases(machine::ReadBytes(file), name, cases, elsewhere, error);
     if (read && !ReadAfter(option, number, cases.size(), after))
     {
         read = false;
@@ -265,6 +266,7 @@ int Check(const std::wstring& file, const std::string& name, const std::wstring&
     }
     int passed = 0;
     int failed = 0;
+    int skippedCases = 0;
     if (after > 0)
     {
         const sandbox::Case& ended = cases[after - 1];
@@ -278,18 +280,27 @@ int Check(const std::wstring& file, const std::string& name, const std::wstring&
         bool skipped = false;
         const std::string differences = sandbox::CheckCase(check, desktop, skipped);
         if (skipped)
+        {
             Print("skipped " + check.title + " (" + check.where + "): this machine cannot list another process's " +
                   "modules\n");
+            ++skippedCases;
+        }
         else if (differences.empty())
+        {
             Print("ok      " + check.title + "\n");
-        else
-            Print("FAILED  " + check.title + " (" + check.where + ")\n" + differences);
-        if (!skipped && differences.empty())
             ++passed;
-        if (!differences.empty())
+        }
+        else
+        {
+            Print("FAILED  " + check.title + " (" + check.where + ")\n" + differences);
             ++failed;
+        }
     }
-    Print(std::to_string(passed) + " passed, " + std::to_string(failed) + " failed\n");
+    if (elsewhere > 0)
+        Print(std::string("cases for ") + (machine::IsWin64() ? "32" : "64") +
+              "-bit Windows only, not run here: " + std::to_string(elsewhere) + "\n");
+    const std::string skips = skippedCases > 0 ? ", " + std::to_string(skippedCases) + " skipped" : "";
+    Print(std::to_string(passed) + " passed, " + std::to_string(failed) + " failed" + skips + "\n");
     return failed == 0 ? 0 : 1;
 }
 
