@@ -4,9 +4,10 @@
 set -euo pipefail
 
 # clang-tools, lld, llvm and libwine-dev serve the checks of the Visual Studio build: clang-cl reads the sources
-# against Wine's Windows headers, llvm-rc and lld-link build the resources as rc.exe and link.exe would.
+# against Wine's Windows headers, llvm-rc and lld-link build the resources as rc.exe and link.exe would. nsis and wixl
+# build the installers of the callers' guide.
 instelix_packages=(cmake make g++-mingw-w64-i686-posix clang clang-format clang-tools googletest lld llvm libwine-dev
-                   wine wine64 wine32:i386 wine32-preloader:i386 wine64-preloader)
+                   nsis wixl wine wine64 wine32:i386 wine32-preloader:i386 wine64-preloader)
 # Seconds between the two tries of apt-get update; a mirror in the middle of a sync often has it done by then.
 instelix_update_delay=${INSTELIX_UPDATE_DELAY:-5}
 instelix_updated=0
