@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Checks a built Instelix.exe for what a shipped program needs: 32-bit GUI subsystem, ASLR and DEP, no section
 # both writable and executable, only system DLLs imported, exactly one embedded manifest ("asInvoker", DPI-aware)
-# and a version resource.  Usage: check-binary.sh PROGRAM.EXE   (exit 0: all good; 1: a check failed)
+# and a version resource.  Usage: check-binary.sh [--runtime DLL] PROGRAM.EXE   (exit 0: all good; 1: a check failed)
+# --runtime allows the one import of a build whose C runtime is a DLL (ucrtbase.dll for the Visual Studio way).
 set -uo pipefail
+runtime='msvcrt\.dll'
+if [ "${1:-}" = --runtime ]; then
+    runtime=${2//./\\.}
+    shift 2
+fi
 exe=$1
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
 headers=$("$objdump" -p "$exe" 2>/dev/null) || { echo "$exe: not a readable PE file"; exit 1; }
@@ -19,7 +25,7 @@ characteristics=$((16#$(awk '/^DllCharacteristics/ {print $2}' <<<"$headers")))
 wx=$("$objdump" -h "$exe" | awk '/^ +[0-9]+ /{name=$2; next} /CODE/ && !/READONLY/ {print name}')
 [ -z "$wx" ] || fail "writable and executable section(s): $wx"
 
-allowed='^(KERNEL32|USER32|ADVAPI32|SHELL32|SHLWAPI|SETUPAPI|msvcrt)\.dll$'
+allowed="^((KERNEL32|USER32|ADVAPI32|SHELL32|SHLWAPI|SETUPAPI)\\.dll|$runtime)\$"
 for dll in $(awk '/DLL Name:/ {print $3}' <<<"$headers"); do
     grep -qiE "$allowed" <<<"$dll" || fail "imports a non-system DLL: $dll"
 done

@@ -143,7 +143,7 @@ bool PrepareMachine()
 {
     machine::Reset();
     machine::RemoveTree(L"C:\\instelix-running");  // so that a stand-in takes the letter case its case gives
-    const std::wstring program = Standins() + L"..\\Instelix.exe";
+    const std::wstring program = ProgramUnderTest();
     const bool ready = machine::Apply("D:\\DeviceControl", "folder", L"") &&
                        machine::Apply("C:\\Suite", "folder", L"") && CopyFileW(program.c_str(), kProgramPath, FALSE);
     // A trap on 32-bit Windows for a program that trusts this folder to be the other Program Files.

@@ -114,6 +114,15 @@ const std::wstring& Standins()
     return standins;
 }
 
+std::wstring ProgramUnderTest()
+{
+    wchar_t chosen[MAX_PATH];
+    const DWORD chars = GetEnvironmentVariableW(L"INSTELIX_PROGRAM", chosen, MAX_PATH);
+    if (chars > 0 && chars < MAX_PATH)
+        return chosen;
+    return standins + L"..\\Instelix.exe";
+}
+
 std::string Replace(std::string text, const std::string& token, const std::string& by)
 {
     size_t at = text.find(token);

@@ -19,6 +19,9 @@ std::wstring ProgramFolder();
 // The folder of the stand-in programs and libraries (ending in a backslash); Instelix.exe is in its parent.
 void UseStandins(const std::wstring& folder);
 const std::wstring& Standins();
+// The build of Instelix that runs: the one beside the stand-ins' folder, or the one INSTELIX_PROGRAM names (another
+// build of the same sources).
+std::wstring ProgramUnderTest();
 // Where the engine puts the program for a run.
 extern const wchar_t kProgramPath[];
 extern const wchar_t kLogFile[];

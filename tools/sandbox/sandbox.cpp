@@ -188,7 +188,7 @@ int RunOnce(const std::wstring& itemFile)
         items.push_back(item);
     }
     const std::wstring arguments = CommandLineAfter(3);
-    const std::wstring program = sandbox::Standins() + L"..\\Instelix.exe";
+    const std::wstring program = sandbox::ProgramUnderTest();
     machine::MakeDirs(L"C:\\Suite");
     CopyFileW(program.c_str(), sandbox::kProgramPath, FALSE);
     const sandbox::Desktop desktop;

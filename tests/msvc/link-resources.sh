@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds a resource script as the Visual Studio build does, rc.exe then link.exe, with llvm-rc and lld-link, and
 # holds the program to the shipped-binary checks.
-#   msvc-link.sh RC [LINK OPTION...]
+#   link-resources.sh RC [LINK OPTION...]
 # The tools come from CLANG_CL, LLVM_RC, LLD_LINK and READOBJ, Windows headers from WINE_INCLUDE.
 set -euo pipefail
 rc=$1
@@ -9,15 +9,10 @@ shift
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# rc.exe defines RC_INVOKED but not _MSC_VER, which llvm-rc's preprocessor (clang for an MSVC target) would define.
-# "--" keeps an input path such as /usr/src/... from being read as the option /U.
-if ! "$LLVM_RC" /U _MSC_VER /I "$WINE_INCLUDE/windows" /FO "$work/program.res" -- "$rc" >"$work/rc.txt" 2>&1; then
-    cat "$work/rc.txt"
-    exit 1
-fi
+"$(dirname "$0")/rc.sh" "$rc" "$work/program.res"
 # No C runtime: an entry point that returns is all a program needs to be linked and checked.
 echo 'int entry(void) { return 0; }' >"$work/entry.c"
 "$CLANG_CL" --target=i686-pc-windows-msvc /nologo /c /GS- "/Fo$work/entry.obj" -- "$work/entry.c"
 "$LLD_LINK" /nologo /machine:x86 /subsystem:windows /entry:entry /nodefaultlib "$@" "$work/entry.obj" \
     "$work/program.res" "/out:$work/program.exe"
-READOBJ=$READOBJ "$(dirname "$0")/../scripts/check-binary.sh" "$work/program.exe"
+READOBJ=$READOBJ "$(dirname "$0")/../../scripts/check-binary.sh" "$work/program.exe"
