@@ -1,6 +1,6 @@
 // What a row cannot show: registry values of odd types and sizes, keys without access, writers racing the log, a
-// version.dll planted beside a program, the profile held while it is written, the placed service executable's
-// permissions, and the rotation watch over time.
+// version.dll planted beside a program, the profile held while it is written and the placed service executable's
+// permissions.
 #include "harness/harness.h"
 
 #include <aclapi.h>
@@ -251,43 +251,4 @@ TEST(Faults, PlacedServiceTakesTheSystemFolderPermissions)
         EXPECT_FALSE(EveryoneMayChange(placed)) << chore;
     }
     machine::Reset();
-}
-
-// The watch seeds the wanted state from the system, applies nothing at its start, and after every change of any
-// value under the settings key presses the hotkey when the system differs from the wanted state.
-TEST(Rotation, WatchAppliesEveryChange)
-{
-    machine::Reset();
-    auto set = [](const std::string& name, const char* value) { ASSERT_TRUE(machine::Apply(name, value, L"")); };
-    const std::string enable = Expand("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AutoRotation{64}: Enable");
-    const std::string wanted = Expand(kSettingsKey + "{64}: AutoRatation");
-    const std::string sub = Expand(kSettingsKey + "\\Sub{64}: Other");
-    set(Expand(kSettingsKey + "{64}"), "key");
-    HANDLE watch = Start(L"\"" + kProgram + L"\" /rotationreg");
-    Sleep(1000);
-    EXPECT_EQ(machine::TakeSnapshot().count(wanted), 0u) << "seeded from nothing";  // neither state can be read
-    TerminateProcess(watch, 0xDEAD);
-    CloseHandle(watch);
-    set(enable, "REG_DWORD 1");
-    ClearJournal();
-    watch = Start(L"\"" + kProgram + L"\" /rotationreg");
-    for (int waited = 0; waited < 5000 && machine::TakeSnapshot()[wanted].empty(); waited += 50)
-        Sleep(50);
-    EXPECT_EQ(machine::TakeSnapshot()[wanted], "REG_DWORD 1");
-    const std::pair<std::string, const char*> steps[] = {{wanted, "REG_DWORD 0"}, {enable, "REG_DWORD 0"},
-                                                         {sub, "REG_DWORD 6"},    {enable, "REG_DWORD 1"},
-                                                         {sub, "REG_DWORD 7"},    {wanted, "REG_DWORD 2"}};
-    // Apart by more than the shell takes to act on a press, so that no step meets a pending flip.
-    for (const auto& [name, value] : steps)
-    {
-        set(name, value);
-        Sleep(600);
-    }
-    Lines hotkey3;
-    for (int i = 0; i < 3; ++i)
-        hotkey3.insert(hotkey3.end(), {"keys: 91 16", "keys: 79 16", "keys: 79 144", "keys: 91 144"});
-    EXPECT_EQ(JournalLines(12), hotkey3);
-    EXPECT_EQ(WaitForSingleObject(watch, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the watch ended";
-    TerminateProcess(watch, 0xDEAD);
-    CloseHandle(watch);
 }

@@ -1,12 +1,13 @@
 // A stand-in for the pieces of Visual Studio's static runtime (libcmt) that the MSVC-way test build of Instelix needs
-// and Debian does not ship; the rest of the runtime comes from ucrtbase.dll. It stands in for what cannot be
-// installed here, so it keeps to what the program needs, as the real runtime does it:
-//   - the entry: picks the stack cookie, runs the C++ initialisers, passes wWinMain the command line after the program
-//     name and the show state the starter asked for, and exits with what it returns;
-//   - the /GS stack cookie and its check, which ends the process on a mismatch;
+// and Debian does not ship, which cannot be installed here; ucrtbase.dll gives the rest. It keeps to what the program
+// needs, done as the real runtime does it:
+//   - the entry: runs the C++ initialisers, passes wWinMain the command line after the program name and the show
+//     state the starter asked for, and exits with what it returns;
+//   - the /GS stack cookie (fixed: nothing here attacks the stack) and its check, which ends the process on a
+//     mismatch;
 //   - _chkstk, which touches each page of a frame larger than one page, top down, so that the stack grows into it;
 //   - __std_terminate, for a noexcept function left by an exception.
-// Compiled with /GS-: the entry runs before the cookie is chosen.
+// Compiled with /GS-, as the real runtime's entry is.
 #include <windows.h>
 
 #include <stdlib.h>
@@ -60,42 +61,11 @@ __declspec(allocate(".CRT$XCA")) static const Initializer firstInitializer = nul
 __declspec(allocate(".CRT$XCZ")) static const Initializer lastInitializer = nullptr;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show);
-
-namespace
-{
-void ChooseCookie()
-{
-    LARGE_INTEGER counter = {};
-    QueryPerformanceCounter(&counter);
-    FILETIME now = {};
-    GetSystemTimeAsFileTime(&now);
-    UINT_PTR cookie = now.dwLowDateTime ^ now.dwHighDateTime ^ GetCurrentProcessId() ^ GetCurrentThreadId();
-    cookie ^= counter.LowPart ^ counter.HighPart;
-    // The default value, or one whose upper half is zero, is what an attacker would guess first.
-    if (cookie == 0xBB40E64E || (cookie & 0xFFFF0000) == 0)
-        cookie ^= 0x47110000;
-    __security_cookie = cookie;
-}
-
-// The command line after the program name, as the runtime gives it to wWinMain: a quoted name ends at the next quote.
-PWSTR AfterProgramName(PWSTR line)
-{
-    bool quoted = false;
-    while (*line != 0 && (quoted || (*line != L' ' && *line != L'\t')))
-    {
-        if (*line == L'"')
-            quoted = !quoted;
-        ++line;
-    }
-    while (*line == L' ' || *line == L'\t')
-        ++line;
-    return line;
-}
-}  // namespace
+// The command line after the program name, by the runtime's own rule.
+extern "C" wchar_t* __cdecl _get_wide_winmain_command_line();
 
 extern "C" void wWinMainCRTStartup()
 {
-    ChooseCookie();
     for (const Initializer* next = &firstInitializer + 1; next < &lastInitializer; ++next)
     {
         if (*next != nullptr)
@@ -104,5 +74,5 @@ extern "C" void wWinMainCRTStartup()
     STARTUPINFOW startup = {};
     GetStartupInfoW(&startup);
     const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : SW_SHOWDEFAULT;
-    exit(wWinMain(GetModuleHandleW(nullptr), nullptr, AfterProgramName(GetCommandLineW()), show));
+    exit(wWinMain(GetModuleHandleW(nullptr), nullptr, _get_wide_winmain_command_line(), show));
 }

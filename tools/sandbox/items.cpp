@@ -99,8 +99,9 @@ std::string EntryFault(const std::string& name, const std::string& value)
 // "N ms" with N from 0 to 60000.
 bool IsMilliseconds(const std::string& text)
 {
-    const size_t unit = text.size() > 3 ? text.size() - 3 : 0;
-    return unit > 0 && text.compare(unit, 3, " ms") == 0 && IsDecimal(text.substr(0, unit), 60000);
+    if (text.size() <= 3 || text.compare(text.size() - 3, 3, " ms") != 0)
+        return false;
+    return IsDecimal(text.substr(0, text.size() - 3), 60000);
 }
 
 // What is wrong with an item of another kind than an entry; empty when nothing is.
